@@ -1,0 +1,21 @@
+# System libraries the SDK links (all from Debian packages; see docs/DEPENDENCIES.md).
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-shm)
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+pkg_check_modules(SPANDSP REQUIRED IMPORTED_TARGET spandsp)
+pkg_check_modules(OPENH264 REQUIRED IMPORTED_TARGET openh264)
+pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
+# libavcodec is loaded at run time; only its headers (for the major version) are used.
+pkg_check_modules(AVCODEC REQUIRED IMPORTED_TARGET libavcodec)
+
+find_path(XVID_INCLUDE_DIR xvid.h REQUIRED)
+find_library(XVID_LIBRARY xvidcore REQUIRED)
+add_library(kvnet_xvid INTERFACE)
+target_include_directories(kvnet_xvid INTERFACE ${XVID_INCLUDE_DIR})
+target_link_libraries(kvnet_xvid INTERFACE ${XVID_LIBRARY})
+
+find_package(GTest)
+find_package(benchmark)
