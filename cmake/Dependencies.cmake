@@ -10,6 +10,8 @@ pkg_check_modules(OPENH264 REQUIRED IMPORTED_TARGET openh264)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 # libavcodec is loaded at run time; only its headers (for the major version) are used.
 pkg_check_modules(AVCODEC REQUIRED IMPORTED_TARGET libavcodec)
+# Tests, benchmarks and the device simulator link libavcodec directly as an independent peer.
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
 
 find_path(XVID_INCLUDE_DIR xvid.h REQUIRED)
 find_library(XVID_LIBRARY xvidcore REQUIRED)
