@@ -2,6 +2,7 @@
 // pattern: a lock that is not initialised is skipped by Enter and Leave.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 namespace kv::platform {
@@ -30,26 +31,33 @@ class FlaggedCriticalSection {
  public:
   // Returns true when this call initialised the lock (false when it already was).
   bool Initialise();
-  bool IsInitialised() const { return initialised_; }
+  bool IsInitialised() const { return initialised_.load(); }
   void Enter();
   void Leave();
-  void Delete() { initialised_ = false; }
+  void Delete() { initialised_.store(false); }
+  // Enters only when initialised and tells whether it did, so the matching LeaveEntered
+  // stays paired even if the flag changes in between.
+  bool EnterIfInitialised();
+  void LeaveEntered();
 
  private:
   CriticalSection cs_;
-  bool initialised_ = false;
+  std::atomic<bool> initialised_{false};
 };
 
 // Scoped Enter/Leave of a flagged lock.
 class FlaggedLock {
  public:
-  explicit FlaggedLock(FlaggedCriticalSection& cs) : cs_(cs) { cs_.Enter(); }
-  ~FlaggedLock() { cs_.Leave(); }
+  explicit FlaggedLock(FlaggedCriticalSection& cs) : cs_(cs), entered_(cs.EnterIfInitialised()) {}
+  ~FlaggedLock() {
+    if (entered_) cs_.LeaveEntered();
+  }
   FlaggedLock(const FlaggedLock&) = delete;
   FlaggedLock& operator=(const FlaggedLock&) = delete;
 
  private:
   FlaggedCriticalSection& cs_;
+  const bool entered_;
 };
 
 }  // namespace kv::platform
