@@ -39,8 +39,7 @@ class CIConduit {
   virtual void SetFlowControl(bool on) = 0;
   // Byte mode: reads exactly length bytes or nothing. Returns length or 0; remainingOut (may
   // be null) receives the bytes still held after a successful read.
-  virtual int32_t Read(void* buffer, int32_t length, int32_t* remainingOut,
-                       uint32_t timeoutMs) = 0;
+  virtual int32_t Read(void* buffer, int32_t length, int32_t* remainingOut, uint32_t timeoutMs) = 0;
   // Appends length bytes; endOfFrame == 1 closes the frame being assembled (frame mode).
   // False when stopped, when flow control times out, or when the bytes do not fit.
   virtual bool Write(const void* data, int32_t length, int32_t endOfFrame, int32_t timestamp,
