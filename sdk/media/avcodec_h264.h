@@ -1,0 +1,64 @@
+// H.264 decoding through the run-time loaded libavcodec: one compressed frame in, at most
+// one whole picture out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sdk/media/avcodec_loader.h"
+
+namespace kv::platform {
+class FlaggedCriticalSection;
+}
+
+namespace kv {
+
+// A decoded planar 4:2:0 picture; the planes stay valid until the next Decode, Flush or Close.
+struct DecodedPicture {
+  const uint8_t* y = nullptr;
+  const uint8_t* u = nullptr;
+  const uint8_t* v = nullptr;
+  int yStride = 0;
+  int uvStride = 0;
+  int width = 0;
+  int height = 0;
+};
+
+class AvcodecH264Decoder {
+ public:
+  AvcodecH264Decoder() = default;
+  ~AvcodecH264Decoder() { Close(nullptr); }
+  AvcodecH264Decoder(const AvcodecH264Decoder&) = delete;
+  AvcodecH264Decoder& operator=(const AvcodecH264Decoder&) = delete;
+
+  // Finds the H.264 decoder and opens a context under decoderLock (may be null). Needs the
+  // library loaded (AvcodecLoad); false when it is not or any step fails.
+  bool Open(platform::FlaggedCriticalSection* decoderLock);
+  // Frees the context and picture (under decoderLock). Safe to call when not open.
+  void Close(platform::FlaggedCriticalSection* decoderLock);
+  bool IsOpen() const { return context_ != nullptr; }
+
+  // Decodes one compressed frame. The frame may hold a single NAL unit (one slice of a
+  // picture); a picture is handed back as soon as its last slice has been decoded.
+  // Returns 1 with a picture, 0 without one, negative on a decoder error.
+  int Decode(const uint8_t* data, size_t size, DecodedPicture* picture);
+
+  // Drops everything the decoder holds (used when decoding restarts at a parameter set).
+  void Flush();
+
+  // The coded size of the stream as last seen by the decoder.
+  int Width() const;
+  int Height() const;
+
+ private:
+  int Receive(DecodedPicture* picture);
+
+  const AvcodecApi* api_ = nullptr;
+  AVCodecContext* context_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  std::vector<uint8_t> input_;  // the frame plus the zero padding the parser may read
+};
+
+}  // namespace kv

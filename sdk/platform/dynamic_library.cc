@@ -1,0 +1,33 @@
+// Run-time loading of shared libraries through the dynamic linker.
+#include "sdk/platform/dynamic_library.h"
+
+#include <dlfcn.h>
+
+namespace kv::platform {
+
+bool DynamicLibrary::Open(const std::string& name) {
+  Close();
+  handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    const char* why = dlerror();
+    lastError_ = why != nullptr ? why : "cannot load " + name;
+    return false;
+  }
+  lastError_.clear();
+  return true;
+}
+
+void DynamicLibrary::Close() {
+  if (handle_ != nullptr) {
+    dlclose(handle_);
+    handle_ = nullptr;
+  }
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+  if (handle_ == nullptr || name == nullptr) return nullptr;
+  // dlsym on a handle searches the library and its dependencies (libavutil for av_frame_*).
+  return dlsym(handle_, name);
+}
+
+}  // namespace kv::platform

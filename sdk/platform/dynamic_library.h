@@ -1,0 +1,32 @@
+// A shared library opened at run time: load by name, resolve symbols, unload on destruction.
+#pragma once
+
+#include <string>
+
+namespace kv::platform {
+
+class DynamicLibrary {
+ public:
+  DynamicLibrary() = default;
+  ~DynamicLibrary() { Close(); }
+  DynamicLibrary(const DynamicLibrary&) = delete;
+  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+  // Opens the library (symbols resolved now, kept local). Closes a previous one first.
+  // False when it cannot be loaded; LastError() then tells why.
+  bool Open(const std::string& name);
+  void Close();
+  bool IsOpen() const { return handle_ != nullptr; }
+
+  // The address of a symbol of the library or of the libraries it depends on; null if
+  // missing or nothing is open.
+  void* Symbol(const char* name) const;
+
+  const std::string& LastError() const { return lastError_; }
+
+ private:
+  void* handle_ = nullptr;
+  std::string lastError_;
+};
+
+}  // namespace kv::platform
