@@ -1,0 +1,91 @@
+// Exports: what is drawn and where.
+#include "sdk/core/display_control.h"
+#include "sdk/core/export_guard.h"
+#include "sdk/platform/clock.h"
+#include "sdk/platform/window_system.h"
+#include "sdk/sources/av_source.h"
+
+using kv::CNetClient;
+using kv::WithClient;
+
+namespace {
+
+kv::IDisplayControl* DisplayOf(CNetClient& c) {
+  return c.m_source ? c.m_source->Display() : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+KVNET_API int KVNET_CALL KVNET_ClientStartView(KVNET_HANDLE handle) {
+  return WithClient(handle, 0, [](CNetClient& c) {
+    c.m_view = 1;
+    return 1;
+  });
+}
+
+KVNET_API int KVNET_CALL KVNET_ClientStopView(KVNET_HANDLE handle) {
+  return WithClient(handle, 0, [](CNetClient& c) {
+    c.m_view = 0;
+    while (c.m_drawing.load() != 0) kv::platform::Sleep(1);
+    return 1;
+  });
+}
+
+KVNET_API int KVNET_CALL KVNET_ClientSetWnd(KVNET_HANDLE handle, KVNET_HWND wnd) {
+  WithClient(handle, 1, [&](CNetClient& c) {
+    if (wnd != 0) {
+      kv::platform::Rect rect;
+      if (kv::platform::GetWindowSystem().GetWindowRect(wnd, &rect)) {
+        c.m_windowWidth = rect.Width();
+        c.m_windowHeight = rect.Height();
+      }
+    }
+    if (wnd == c.m_videoWindow.load()) return 1;
+    c.m_videoWindow = wnd;
+    if (wnd != 0) {
+      if (kv::IDisplayControl* display = DisplayOf(c)) display->SetWindow(wnd);
+    }
+    return 1;
+  });
+  return 1;
+}
+
+KVNET_API int KVNET_CALL KVNET_ClientRefreshWnd(KVNET_HANDLE handle) {
+  return WithClient(handle, 0, [](CNetClient& c) {
+    if (c.m_view.load() == 0) return 0;
+    kv::IDisplayControl* display = DisplayOf(c);
+    return display != nullptr ? display->Refresh() : 0;
+  });
+}
+
+KVNET_API KVNET_HANDLE KVNET_CALL KVNET_ClientVerticalFlip(KVNET_HANDLE handle, int on) {
+  return WithClient<KVNET_HANDLE>(handle, nullptr, [&](CNetClient& c) {
+    c.m_flip = on;
+    return handle;
+  });
+}
+
+KVNET_API KVNET_HANDLE KVNET_CALL KVNET_ClientRotate180(KVNET_HANDLE handle, int on) {
+  return WithClient<KVNET_HANDLE>(handle, nullptr, [&](CNetClient& c) {
+    c.m_rotate = on;
+    return handle;
+  });
+}
+
+KVNET_API KVNET_HANDLE KVNET_CALL KVNET_SetVertBlank(KVNET_HANDLE handle, int divisor) {
+  return WithClient<KVNET_HANDLE>(handle, nullptr, [&](CNetClient& c) {
+    c.m_vertBlankDivisor = divisor;
+    return handle;
+  });
+}
+
+KVNET_API int KVNET_CALL KVNET_ClientShowMDRegion(KVNET_HANDLE handle, int flags) {
+  return WithClient(handle, 0, [&](CNetClient& c) {
+    c.m_mdShowMode = flags;
+    return 1;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,171 @@
+// CNetClient: initialisation, building, start, halt, destruction and caller notification.
+#include "sdk/core/net_client.h"
+
+#include <cstring>
+
+#include "sdk/core/audio_player.h"
+#include "sdk/core/client_parts.h"
+#include "sdk/core/library.h"
+#include "sdk/media/bit_rate.h"
+#include "sdk/media/buffer_conduit.h"
+#include "sdk/platform/window_system.h"
+#include "sdk/sources/av_source.h"
+
+namespace kv {
+namespace {
+
+constexpr int32_t kVideoConduitCapacity = 4194304;
+constexpr int32_t kLiveAudioConduitCapacity = 131072;
+constexpr int32_t kReplayAudioConduitCapacity = 2048;
+constexpr int32_t kConduitLowWater = 8192;
+
+// True when text holds a NUL within its field of n bytes.
+bool TerminatedWithin(const char* text, size_t n) { return std::memchr(text, '\0', n) != nullptr; }
+
+// Reads the decimal port after the colon: optional blanks and sign, then digits; 0 without
+// digits. The result is truncated to 16 bits.
+int16_t ParsePort(const char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  uint32_t value = 0;
+  while (*text >= '0' && *text <= '9') value = value * 10u + static_cast<uint32_t>(*text++ - '0');
+  if (negative) value = 0u - value;
+  return static_cast<int16_t>(value & 0xFFFFu);
+}
+
+}  // namespace
+
+CNetClient::CNetClient() = default;
+CNetClient::~CNetClient() { Destroy(); }
+
+bool CNetClient::InitLive(const KVNET_CLIENT_PARAM& param) {
+  std::memcpy(&m_param, &param, sizeof m_param);
+  if (!TerminatedWithin(m_param.address, sizeof m_param.address) ||
+      !TerminatedWithin(m_param.userName, sizeof m_param.userName) ||
+      !TerminatedWithin(m_param.password, sizeof m_param.password)) {
+    return false;
+  }
+  m_state = LINK_CONNECTING;
+  m_mdShowMode = 2;
+  m_width = 720;
+  m_height = 576;
+  m_frameRate = 25;
+  m_bitRate = 512;
+  m_audioOn = 0;
+  m_vertBlankDivisor = 0;
+  m_view = m_param.view != 0 ? 1 : 0;
+  m_videoWindow = m_param.videoWnd;
+
+  // The address field is shorter than host, so the copy always fits.
+  std::strcpy(m_host, m_param.address);
+  m_port = 554;
+  if (char* colon = std::strrchr(m_host, ':')) {
+    m_port = ParsePort(colon + 1);
+    *colon = '\0';
+  }
+  m_port2 = m_port;
+  return true;
+}
+
+bool CNetClient::InitReplay(const char* path, KVNET_HWND window) {
+  if (path == nullptr || !TerminatedWithin(path, sizeof m_replayPath)) return false;
+  std::strcpy(m_replayPath, path);
+  m_replay = 1;
+  m_view = 1;
+  m_param.view = 1;
+  m_audioOn = 1;
+  m_videoWindow = window;
+  m_param.videoWnd = window;
+  m_width = 1600;
+  m_height = 1200;
+  m_frameRate = 30;
+  m_bitRate = 2048;
+  m_vertBlankDivisor = 10;
+  m_state = 0;
+  return true;
+}
+
+bool CNetClient::Build() {
+  m_ownedVideoConduit = std::make_unique<CBufferConduit>();
+  if (!m_ownedVideoConduit->Create(kVideoConduitCapacity, false, kConduitLowWater, true)) {
+    return false;
+  }
+  m_videoConduit = m_ownedVideoConduit.get();
+
+  m_ownedAudioConduit = std::make_unique<CBufferConduit>();
+  const int32_t audioCapacity = m_replay ? kReplayAudioConduitCapacity : kLiveAudioConduitCapacity;
+  if (!m_ownedAudioConduit->Create(audioCapacity, false, kConduitLowWater, false)) return false;
+  m_audioConduit = m_ownedAudioConduit.get();
+
+  if (!m_replay && (m_param.transport < TRANSPORT_RTSP_UDP || m_param.transport > TRANSPORT_UDP)) {
+    return false;
+  }
+  const ClientPartsFactory& factory = PartsFactory();
+  m_source = factory.makeSource ? factory.makeSource(*this) : nullptr;
+  if (!m_source) return false;
+  m_source->Attach(this, m_videoConduit, m_audioConduit);
+
+  m_audioPlayer = factory.makeAudioPlayer ? factory.makeAudioPlayer(*this) : nullptr;
+  if (!m_audioPlayer) return false;
+  m_bitRateMeter = std::make_unique<CBitRate>(&m_counters);
+
+  if (!m_audioPlayer->PrepareBuffers()) return false;
+  if (!m_source->Open()) return false;
+  return m_bitRateMeter->CreateStopEvent();
+}
+
+bool CNetClient::Start() {
+  if (m_audioPlayer->StartThread() != 0) return false;
+  if (m_source->Start() != 0) {
+    m_audioPlayer->Stop();
+    return false;
+  }
+  if (m_bitRateMeter->Start() != 0) {
+    m_audioPlayer->Stop();
+    m_source->Stop();
+    return false;
+  }
+  return true;
+}
+
+void CNetClient::Halt() {
+  if (m_talk) m_talk->Halt();
+  if (m_audioConduit != nullptr) m_audioConduit->Abort();
+  if (m_videoConduit != nullptr) m_videoConduit->Abort();
+  if (m_source) {
+    m_source->Stop();
+    m_source->Close();
+  }
+  if (m_audioPlayer) {
+    m_audioPlayer->Stop();
+    m_audioPlayer->FreeBuffers();
+  }
+  if (m_bitRateMeter) m_bitRateMeter->Stop();
+}
+
+void CNetClient::Destroy() {
+  m_source.reset();
+  m_audioPlayer.reset();
+  m_bitRateMeter.reset();
+  m_videoConduit = nullptr;
+  m_ownedVideoConduit.reset();
+  m_audioConduit = nullptr;
+  m_ownedAudioConduit.reset();
+  m_talk.reset();
+}
+
+void CNetClient::Notify(int eventClass, int code) {
+  if (KVNET_EventCallback callback = Library().eventCallback.load()) {
+    const int user = eventClass == KV_EVENT_REPLAY_END ? 0 : m_param.userValue;
+    callback(Handle(), eventClass, code, user);
+    return;
+  }
+  if (m_param.notifyWnd != 0 && eventClass != KV_EVENT_REPLAY_END) {
+    platform::GetWindowSystem().PostMessage(m_param.notifyWnd, m_param.messageId,
+                                            static_cast<uint32_t>(eventClass),
+                                            static_cast<uint32_t>(code));
+  }
+}
+
+}  // namespace kv
