@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs every package the project needs on Debian 12 (run as root; idempotent).
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config binutils
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libxvidcore-dev libopenh264-dev libspandsp-dev libasound2-dev
+  libxcb1-dev libxcb-shm0-dev libcairo2-dev fonts-liberation fonts-dejavu-core
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+  libturbojpeg0-dev libjpeg62-turbo-dev
+  xvfb xauth x11-utils ffmpeg
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
