@@ -67,7 +67,8 @@ int32_t HiMJPEGDecFrame(HiMjpegDecHandle handle, const uint8_t* stream, uint32_t
                           &colourspace) != 0) {
     return kMjpegDecBadStream;
   }
-  if (width <= 0 || height <= 0 || static_cast<uint32_t>(width) > kMjpegDecMaxSide ||
+  if (width <= 0 || height <= 0) return kMjpegDecBadStream;
+  if (static_cast<uint32_t>(width) > kMjpegDecMaxSide ||
       static_cast<uint32_t>(height) > kMjpegDecMaxSide || subsampling < 0 ||
       subsampling >= TJ_NUMSAMP || (colourspace != TJCS_YCbCr && colourspace != TJCS_GRAY)) {
     return kMjpegDecUnsupported;

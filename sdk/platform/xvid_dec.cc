@@ -1,11 +1,10 @@
-// XviD decoder wrapper: XviD decodes into its own buffers and the picture is copied out only
-// after its size has been checked against the caller's buffer.
+// XviD decoder wrapper: a picture is written into the caller's buffer only after the size
+// its stream header announced has been checked against that buffer.
 #include "sdk/platform/xvid_dec.h"
 
 #include <xvid.h>
 
 #include <climits>
-#include <cstring>
 #include <mutex>
 
 namespace kv::platform {
@@ -49,21 +48,36 @@ int XvidDecoder::Decode(const uint8_t* frame, size_t length, uint8_t* buffer, si
   *picture = XvidPicture{};
   if (frame == nullptr || length == 0 || length > INT_MAX) return 0;
   int used = 0;
-  xvid_dec_stats_t stats{};
-  // A header is decoded on its own; a picture that follows it in the same frame is decoded
-  // by the next round.
+  bool refused = false;
+  // A header is decoded on its own and gives the size of the pictures after it; a picture is
+  // written straight into the buffer only when that size fits, otherwise it is decoded (to
+  // keep the references) without output and refused.
   while (static_cast<size_t>(used) < length) {
+    const size_t cw = static_cast<size_t>(width_ + 1) / 2;
+    const size_t ch = static_cast<size_t>(height_ + 1) / 2;
+    const size_t uvStride = stride > 0 ? static_cast<size_t>(stride) / 2 : 0;
+    const size_t lumaBytes = stride > 0 ? static_cast<size_t>(stride) * height_ : 0;
+    const bool fits = width_ > 0 && height_ > 0 && buffer != nullptr && stride >= width_ &&
+                      uvStride >= cw && lumaBytes + 2 * uvStride * ch <= bufferSize;
     xvid_dec_frame_t decode{};
     decode.version = XVID_VERSION;
     decode.general = 0;
     decode.bitstream = const_cast<uint8_t*>(frame) + used;
     decode.length = static_cast<int>(length - used);
-    decode.output.csp = XVID_CSP_INTERNAL;
-    stats = xvid_dec_stats_t{};
+    if (fits) {
+      decode.output.csp = XVID_CSP_PLANAR;
+      decode.output.plane[0] = buffer;
+      decode.output.plane[1] = buffer + lumaBytes;
+      decode.output.plane[2] = buffer + lumaBytes + uvStride * ch;
+      decode.output.stride[0] = stride;
+      decode.output.stride[1] = decode.output.stride[2] = static_cast<int>(uvStride);
+    } else {
+      decode.output.csp = XVID_CSP_NULL;
+    }
+    xvid_dec_stats_t stats{};
     stats.version = XVID_VERSION;
     int result = xvid_decore(handle_, XVID_DEC_DECODE, &decode, &stats);
     if (result < 0) return result;
-    if (result == 0 && stats.type == XVID_TYPE_NOTHING) break;
     used += result;
     if (stats.type == XVID_TYPE_VOL) {
       width_ = stats.data.vol.width;
@@ -71,51 +85,25 @@ int XvidDecoder::Decode(const uint8_t* frame, size_t length, uint8_t* buffer, si
       picture->type = kXvidTypeVol;
       picture->width = width_;
       picture->height = height_;
-      if (result == 0) break;
-      continue;
+    } else if (stats.type > 0) {
+      picture->type = stats.type;
+      picture->width = width_;
+      picture->height = height_;
+      if (!fits) {
+        picture->type = kXvidTypeNothing;
+        refused = true;
+        break;
+      }
+      picture->y = static_cast<uint8_t*>(decode.output.plane[0]);
+      picture->u = static_cast<uint8_t*>(decode.output.plane[1]);
+      picture->v = static_cast<uint8_t*>(decode.output.plane[2]);
+      picture->yStride = stride;
+      picture->uvStride = static_cast<int>(uvStride);
+      break;
     }
-    if (stats.type <= 0) {
-      if (result == 0) break;
-      continue;  // skipped data (stuffing, user data)
-    }
-    picture->type = stats.type;
-    picture->width = width_;
-    picture->height = height_;
-    const auto* y = static_cast<const uint8_t*>(decode.output.plane[0]);
-    const auto* u = static_cast<const uint8_t*>(decode.output.plane[1]);
-    const auto* v = static_cast<const uint8_t*>(decode.output.plane[2]);
-    if (y == nullptr || u == nullptr || v == nullptr || width_ <= 0 || height_ <= 0) {
-      picture->type = kXvidTypeNothing;
-      return used;
-    }
-    const size_t cw = static_cast<size_t>(width_ + 1) / 2;
-    const size_t ch = static_cast<size_t>(height_ + 1) / 2;
-    const size_t uvStride = static_cast<size_t>(stride > 0 ? stride : 0) / 2;
-    const size_t lumaBytes = static_cast<size_t>(stride > 0 ? stride : 0) * height_;
-    if (buffer == nullptr || stride < width_ || uvStride < cw ||
-        lumaBytes + 2 * uvStride * ch > bufferSize) {
-      picture->type = kXvidTypeNothing;
-      return kXvidDecRefused;
-    }
-    uint8_t* dy = buffer;
-    uint8_t* du = buffer + lumaBytes;
-    uint8_t* dv = du + uvStride * ch;
-    for (int row = 0; row < height_; ++row) {
-      std::memcpy(dy + static_cast<size_t>(row) * stride,
-                  y + static_cast<size_t>(row) * decode.output.stride[0], width_);
-    }
-    for (size_t row = 0; row < ch; ++row) {
-      std::memcpy(du + row * uvStride, u + row * decode.output.stride[1], cw);
-      std::memcpy(dv + row * uvStride, v + row * decode.output.stride[2], cw);
-    }
-    picture->y = dy;
-    picture->u = du;
-    picture->v = dv;
-    picture->yStride = stride;
-    picture->uvStride = static_cast<int>(uvStride);
-    break;
+    if (result == 0) break;  // nothing more XviD can take from this frame
   }
-  return used;
+  return refused ? kXvidDecRefused : used;
 }
 
 }  // namespace kv::platform
