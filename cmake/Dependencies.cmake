@@ -8,6 +8,8 @@ pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(SPANDSP REQUIRED IMPORTED_TARGET spandsp)
 pkg_check_modules(OPENH264 REQUIRED IMPORTED_TARGET openh264)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
+# libswscale scales pictures in the surface layer's stretch blit.
+pkg_check_modules(SWSCALE REQUIRED IMPORTED_TARGET libswscale libavutil)
 # libavcodec is loaded at run time; only its headers (for the major version) are used.
 pkg_check_modules(AVCODEC REQUIRED IMPORTED_TARGET libavcodec)
 # Tests, benchmarks and the device simulator link libavcodec directly as an independent peer.
