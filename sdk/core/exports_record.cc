@@ -1,37 +1,77 @@
-// Exports: recording and snapshots. This build has no record-file writer and no JPEG
-// snapshot writer yet, so each request fails and changes nothing.
+// Exports: normal and alarm recording, and snapshots. This build has no JPEG snapshot writer
+// yet, so a snapshot request fails and changes nothing.
+#include <algorithm>
+#include <cstring>
+
 #include "sdk/core/export_guard.h"
+#include "sdk/platform/clock.h"
+#include "sdk/sources/av_source.h"
 
 using kv::CNetClient;
 using kv::WithClient;
 
 namespace {
 
-int RecorderUnavailable(CNetClient&) { return 0; }
+constexpr uint32_t kAlarmRecordLimitMs = 1800000;  // 30 minutes from the alarm's start
+
+// Copies path into a 256-character field; false when it is empty or does not fit.
+bool CopyPath(char (&field)[256], const char* path) {
+  if (path == nullptr || path[0] == '\0') return false;
+  if (std::memchr(path, '\0', sizeof field) == nullptr) return false;
+  std::strcpy(field, path);
+  return true;
+}
 
 }  // namespace
 
 extern "C" {
 
 KVNET_API int KVNET_CALL KVNET_ClientCapturePicture(KVNET_HANDLE handle, const char*) {
-  return WithClient(handle, 0, RecorderUnavailable);
+  return WithClient(handle, 0, [](CNetClient&) { return 0; });
 }
 
-KVNET_API int KVNET_CALL KVNET_ClientStartRecord(KVNET_HANDLE handle, const char*, int) {
-  return WithClient(handle, 0, RecorderUnavailable);
+KVNET_API int KVNET_CALL KVNET_ClientStartRecord(KVNET_HANDLE handle, const char* path,
+                                                 int seconds) {
+  return WithClient(handle, 0, [&](CNetClient& c) {
+    if (!c.m_source) return 0;
+    if (c.m_source->IsRecording()) return 1;
+    if (!CopyPath(c.m_recordPath, path)) return 0;
+    c.m_recordStart = kv::platform::GetTickCount();
+    c.m_recordDuration = static_cast<uint32_t>(seconds) * 1000u;
+    return c.m_source->StartRecord();
+  });
 }
 
 KVNET_API int KVNET_CALL KVNET_ClientStopRecord(KVNET_HANDLE handle) {
-  return WithClient(handle, 0, RecorderUnavailable);
+  return WithClient(handle, 0, [](CNetClient& c) {
+    if (!c.m_source || !c.m_source->IsRecording()) return 1;
+    return c.m_source->StopRecord();
+  });
 }
 
-KVNET_API int KVNET_CALL KVNET_ClientStartAlarmRecord(KVNET_HANDLE handle, const char*,
-                                                      unsigned int) {
-  return WithClient(handle, 0, RecorderUnavailable);
+KVNET_API int KVNET_CALL KVNET_ClientStartAlarmRecord(KVNET_HANDLE handle, const char* path,
+                                                      unsigned int seconds) {
+  return WithClient(handle, 0, [&](CNetClient& c) {
+    if (!c.m_source) return 0;
+    if (c.m_source->IsAlarmRecording()) {
+      const uint32_t elapsed = kv::platform::GetTickCount() - c.m_alarmRecordStart;
+      const uint64_t wanted = static_cast<uint64_t>(elapsed) + uint64_t{seconds} * 1000u;
+      c.m_alarmRecordDuration =
+          static_cast<uint32_t>(std::min<uint64_t>(wanted, kAlarmRecordLimitMs));
+      return 1;
+    }
+    if (!CopyPath(c.m_alarmRecordPath, path)) return 0;
+    c.m_alarmRecordDuration = seconds * 1000u;
+    c.m_alarmRecordStart = kv::platform::GetTickCount();
+    return c.m_source->StartAlarmRecord();
+  });
 }
 
 KVNET_API int KVNET_CALL KVNET_ClientStopAlarmRecord(KVNET_HANDLE handle) {
-  return WithClient(handle, 0, RecorderUnavailable);
+  return WithClient(handle, 0, [](CNetClient& c) {
+    if (!c.m_source || !c.m_source->IsAlarmRecording()) return 1;
+    return c.m_source->StopAlarmRecord();
+  });
 }
 
 }  // extern "C"

@@ -75,10 +75,10 @@ class CNetClient {
   char m_snapshotPath[256]{};
   char m_alarmRecordPath[256]{};
   // 5. Milliseconds.
-  uint32_t m_recordStart = 0;
-  uint32_t m_recordDuration = 0;
-  uint32_t m_alarmRecordStart = 0;
-  uint32_t m_alarmRecordDuration = 0;
+  std::atomic<uint32_t> m_recordStart{0};
+  std::atomic<uint32_t> m_recordDuration{0};
+  std::atomic<uint32_t> m_alarmRecordStart{0};
+  std::atomic<uint32_t> m_alarmRecordDuration{0};
   // 6.
   char m_host[256]{};
   int16_t m_port = 554;

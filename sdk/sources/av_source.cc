@@ -1,6 +1,13 @@
 // CAVSource: the common thread body, stop sequence and recorder writers.
 #include "sdk/sources/av_source.h"
 
+#include <cstring>
+
+#include "KvNetClient.h"
+#include "sdk/core/net_client.h"
+#include "sdk/record/ensure_directory.h"
+#include "sdk/record/record_format.h"
+
 namespace kv {
 
 CAVSource::CAVSource() {
@@ -45,18 +52,42 @@ void CAVSource::UnlockRecord() { m_recordLock.Leave(); }
 void CAVSource::LockAlarmRecord() { m_alarmLock.Enter(); }
 void CAVSource::UnlockAlarmRecord() { m_alarmLock.Leave(); }
 
-int CAVSource::WriteRecord(int, const void* data, uint32_t length) {
-  if (m_recordFile != nullptr) {
-    std::fwrite(data, 1, length, m_recordFile);
-    m_recordPosition += length;
+// Everything one of the two recordings uses, so both share one implementation.
+struct CAVSource::RecordSlot {
+  std::atomic<int>& flag;
+  std::FILE*& file;
+  platform::FlaggedCriticalSection& lock;
+  std::vector<IndexEntry>& index;
+  uint64_t& position;
+  const char* path;
+  int startedCode;
+  int stoppedCode;
+};
+
+CAVSource::RecordSlot CAVSource::slot(RecordKind kind) {
+  if (kind == RecordKind::kNormal) {
+    return {m_recording,     m_recordFile,   m_recordLock, m_recordIndex,
+            m_recordPosition, m_client ? m_client->m_recordPath : "", REC_STARTED, REC_STOPPED};
   }
-  return 1;
+  return {m_alarmRecording, m_alarmFile,     m_alarmLock,       m_alarmIndex,
+          m_alarmPosition,  m_client ? m_client->m_alarmRecordPath : "", ALARM_REC_STARTED,
+          ALARM_REC_STOPPED};
+}
+
+int CAVSource::WriteRecord(int, const void* data, uint32_t length) {
+  return writeRecordFile(RecordKind::kNormal, data, length);
 }
 
 int CAVSource::WriteAlarmRecord(int, const void* data, uint32_t length) {
-  if (m_alarmFile != nullptr) {
-    std::fwrite(data, 1, length, m_alarmFile);
-    m_alarmPosition += length;
+  return writeRecordFile(RecordKind::kAlarm, data, length);
+}
+
+int CAVSource::writeRecordFile(RecordKind kind, const void* data, uint32_t length) {
+  RecordSlot s = slot(kind);
+  if (s.file != nullptr) {
+    const size_t written = std::fwrite(data, 1, length, s.file);
+    s.position += length;
+    if (written != length) abandonRecordFile(kind);
   }
   return 1;
 }
@@ -71,11 +102,78 @@ int CAVSource::AddAlarmIndex(uint32_t timeStamp) {
   return 1;
 }
 
-// The record file writer is not part of this build: starting a recording fails and
-// stopping one that never started reports nothing done.
-int CAVSource::StartRecord() { return 0; }
-int CAVSource::StopRecord() { return 0; }
-int CAVSource::StartAlarmRecord() { return 0; }
-int CAVSource::StopAlarmRecord() { return 0; }
+int CAVSource::StartRecord() { return startRecordFile(RecordKind::kNormal); }
+int CAVSource::StopRecord() { return stopRecordFile(RecordKind::kNormal); }
+int CAVSource::StartAlarmRecord() { return startRecordFile(RecordKind::kAlarm); }
+int CAVSource::StopAlarmRecord() { return stopRecordFile(RecordKind::kAlarm); }
+
+int CAVSource::startRecordFile(RecordKind kind) {
+  if (m_client == nullptr) return 0;
+  RecordSlot s = slot(kind);
+  platform::FlaggedLock lock(s.lock);
+  RecordFileHeader header;
+  header.frameRate = HeaderFrameRate(m_client->m_frameRate.load());
+  if (!EnsureDirectory(s.path)) return 0;
+  std::FILE* file = std::fopen(s.path, "wb");
+  if (file == nullptr) return 0;
+  if (s.file != nullptr) std::fclose(s.file);
+  s.file = file;
+  s.index.clear();
+  s.flag = 1;
+  header.videoCodec = m_client->m_videoCodec.load();
+  header.audioCodec = m_client->m_audioCodec.load();
+  header.width = static_cast<uint16_t>(m_client->m_width.load());
+  header.height = static_cast<uint16_t>(m_client->m_height.load());
+  header.deviceGeneration = static_cast<uint8_t>(m_client->m_deviceGeneration.load());
+  uint8_t bytes[kRecordHeaderSize];
+  EncodeFileHeader(header, bytes);
+  s.position = 0;
+  writeRecordFile(kind, bytes, kRecordHeaderSize);
+  if (s.file == nullptr) return 0;  // the header could not be written: already ended
+  m_client->Notify(KV_EVENT_RECORD, s.startedCode);
+  return 1;
+}
+
+int CAVSource::stopRecordFile(RecordKind kind) {
+  RecordSlot s = slot(kind);
+  platform::FlaggedLock lock(s.lock);
+  s.flag = 0;
+  int result = 1;
+  if (s.file != nullptr) {
+    const uint32_t count = static_cast<uint32_t>(s.index.size());
+    std::vector<uint8_t> trailer(10 + kIndexEntrySize * count + 4 + 8);
+    uint8_t* p = trailer.data();
+    std::memcpy(p, kIndexBegin, 10);
+    p += 10;
+    for (const IndexEntry& e : s.index) {
+      PutLe64(p, e.offset);
+      PutLe32(p + 8, e.timeStamp);
+      PutLe32(p + 12, 0);
+      p += kIndexEntrySize;
+    }
+    PutLe32(p, count);
+    std::memcpy(p + 4, kIndexEnd, 8);
+    const bool written = std::fwrite(trailer.data(), 1, trailer.size(), s.file) == trailer.size();
+    const bool closed = std::fclose(s.file) == 0;
+    s.file = nullptr;
+    if (!written || !closed) result = 0;
+    // A recording without a single index point is not kept.
+    if (count == 0) std::remove(s.path);
+  }
+  if (m_client != nullptr) m_client->Notify(KV_EVENT_RECORD, s.stoppedCode);
+  return result;
+}
+
+void CAVSource::abandonRecordFile(RecordKind kind) {
+  RecordSlot s = slot(kind);
+  platform::FlaggedLock lock(s.lock);
+  s.flag = 0;
+  if (s.file == nullptr) return;
+  std::fclose(s.file);
+  s.file = nullptr;
+  // What was written stays readable without its index; a file without one key unit goes.
+  if (s.index.empty()) std::remove(s.path);
+  if (m_client != nullptr) m_client->Notify(KV_EVENT_RECORD, s.stoppedCode);
+}
 
 }  // namespace kv

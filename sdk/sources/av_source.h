@@ -55,6 +55,9 @@ class CAVSource : public platform::JThread, public IRecord {
   int StartAlarmRecord() override;
   int StopAlarmRecord() override;
 
+  // The file a recording writes: the normal one or the alarm one.
+  enum class RecordKind { kNormal, kAlarm };
+
   // Read by tests and by the record writer.
   const std::vector<IndexEntry>& RecordIndex() const { return m_recordIndex; }
   const std::vector<IndexEntry>& AlarmIndex() const { return m_alarmIndex; }
@@ -63,6 +66,17 @@ class CAVSource : public platform::JThread, public IRecord {
 
  protected:
   int ThreadMain() override;
+
+ private:
+  struct RecordSlot;
+  RecordSlot slot(RecordKind kind);
+  int startRecordFile(RecordKind kind);
+  int stopRecordFile(RecordKind kind);
+  int writeRecordFile(RecordKind kind, const void* data, uint32_t length);
+  // Ends a recording whose file can no longer be written; raises the stopped event.
+  void abandonRecordFile(RecordKind kind);
+
+ protected:
   // The common tail of every subclass's Stop.
   int StopAndJoin();
 

@@ -1,0 +1,100 @@
+// Unit writing for both record files.
+#include "sdk/record/unit_recorder.h"
+
+#include "KvNetClient.h"
+#include "sdk/core/net_client.h"
+#include "sdk/platform/clock.h"
+#include "sdk/record/irecord.h"
+#include "sdk/record/record_format.h"
+
+namespace kv {
+namespace {
+
+constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
+
+// True when more than duration milliseconds lie between start and now (either way round).
+bool DurationExceeded(uint32_t start, uint32_t duration) {
+  if (duration == 0) return false;
+  const int32_t diff = static_cast<int32_t>(platform::GetTickCount() - start);
+  const uint32_t distance = diff < 0 ? 0u - static_cast<uint32_t>(diff) : static_cast<uint32_t>(diff);
+  return distance > duration;
+}
+
+struct FileOps {
+  int (IRecord::*isOn)();
+  void (IRecord::*lock)();
+  void (IRecord::*unlock)();
+  int (IRecord::*write)(int, const void*, uint32_t);
+  int (IRecord::*index)(uint32_t);
+  int (IRecord::*stop)();
+};
+
+constexpr FileOps kNormal{&IRecord::IsRecording, &IRecord::LockRecord, &IRecord::UnlockRecord,
+                          &IRecord::WriteRecord, &IRecord::AddRecordIndex, &IRecord::StopRecord};
+constexpr FileOps kAlarm{&IRecord::IsAlarmRecording, &IRecord::LockAlarmRecord,
+                         &IRecord::UnlockAlarmRecord, &IRecord::WriteAlarmRecord,
+                         &IRecord::AddAlarmIndex, &IRecord::StopAlarmRecord};
+
+void WriteUnit(IRecord& r, const FileOps& ops, const RecordUnitHeader& header,
+               const uint8_t* prefix, uint32_t prefixLength, const uint8_t* data,
+               uint32_t length, bool takeIndex) {
+  uint8_t bytes[kUnitHeaderSize];
+  EncodeUnitHeader(header, bytes);
+  (r.*ops.lock)();
+  if ((r.*ops.isOn)()) {
+    if (takeIndex) (r.*ops.index)(header.timeStamp);
+    (r.*ops.write)(0, bytes, kUnitHeaderSize);
+    if (prefixLength != 0) (r.*ops.write)(0, prefix, prefixLength);
+    (r.*ops.write)(0, data, length);
+  }
+  (r.*ops.unlock)();
+}
+
+}  // namespace
+
+void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& unit) {
+  const uint32_t prefix = unit.beginsCodedUnit ? 4u : 0u;
+  const uint32_t total = unit.length + prefix;
+  // A unit longer than the header can describe would corrupt the file: it is left out.
+  if (total > kMaxUnitLength || (unit.data == nullptr && unit.length != 0)) return;
+  RecordUnitHeader header;
+  header.kind = kUnitVideo;
+  header.type = unit.type & 0xFu;
+  header.length = total;
+  header.width = static_cast<uint16_t>(client.m_width.load());
+  header.height = static_cast<uint16_t>(client.m_height.load());
+  header.timeStamp = unit.timeStamp;
+  const bool key = header.type == 7;
+
+  struct Limit {
+    const FileOps& ops;
+    uint32_t start, duration;
+    int timeUpCode;
+  } limits[] = {{kNormal, client.m_recordStart, client.m_recordDuration, REC_TIME_UP},
+                {kAlarm, client.m_alarmRecordStart, client.m_alarmRecordDuration,
+                 ALARM_REC_TIME_UP}};
+  for (const Limit& l : limits) {
+    if (!(recorder.*l.ops.isOn)()) continue;
+    if (DurationExceeded(l.start, l.duration)) {
+      (recorder.*l.ops.stop)();
+      client.Notify(KV_EVENT_RECORD, l.timeUpCode);
+      continue;
+    }
+    WriteUnit(recorder, l.ops, header, kStartCode, prefix, unit.data, unit.length, key);
+  }
+}
+
+void RecordAudioUnit(IRecord& recorder, uint8_t audioCodec, const uint8_t* voiceFrame,
+                     uint32_t length, uint32_t timeStamp) {
+  if (length > kMaxUnitLength || voiceFrame == nullptr) return;
+  RecordUnitHeader header;
+  header.kind = kUnitAudio;
+  header.type = audioCodec & 0xFu;
+  header.length = length;
+  header.timeStamp = timeStamp;
+  for (const FileOps* ops : {&kNormal, &kAlarm}) {
+    if ((recorder.*ops->isOn)()) WriteUnit(recorder, *ops, header, nullptr, 0, voiceFrame, length, false);
+  }
+}
+
+}  // namespace kv

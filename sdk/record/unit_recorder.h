@@ -1,0 +1,28 @@
+// Hands stream units to a source's open record files: the duration limits, the index points
+// of key units and the unit headers.
+#pragma once
+
+#include <cstdint>
+
+namespace kv {
+
+class CNetClient;
+class IRecord;
+
+struct VideoUnit {
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  uint32_t type = 0;            // frame or NAL unit type; 7 takes an index point
+  bool beginsCodedUnit = false;  // a start code 00 00 00 01 is written before the data
+  uint32_t timeStamp = 0;       // milliseconds
+};
+
+// Writes a video unit into each open record file of recorder. A file whose duration has run
+// out is stopped instead (its stopped event, then its time-up event) and gets nothing.
+void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& unit);
+
+// Writes one voice frame as an audio unit of the given codec into each open record file.
+void RecordAudioUnit(IRecord& recorder, uint8_t audioCodec, const uint8_t* voiceFrame,
+                     uint32_t length, uint32_t timeStamp);
+
+}  // namespace kv
