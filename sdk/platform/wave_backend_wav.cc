@@ -1,0 +1,163 @@
+// WAV file wave backends: playback into a RIFF WAV file (sizes written at close), capture
+// from one (silence after its data ends), at the real-time rate or as fast as possible.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "sdk/platform/debug_output.h"
+#include "sdk/platform/wave_backend.h"
+
+namespace kv::platform::wave {
+namespace {
+
+constexpr uint32_t kHeaderBytes = 44;
+
+void put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+  put16(p, v & 0xFFFF);
+  put16(p + 2, v >> 16);
+}
+uint32_t get16(const uint8_t* p) { return p[0] | (uint32_t{p[1]} << 8); }
+uint32_t get32(const uint8_t* p) { return get16(p) | (get16(p + 2) << 16); }
+
+void buildHeader(uint8_t* h, const WaveFormat& f, uint32_t dataBytes) {
+  std::memcpy(h, "RIFF", 4);
+  put32(h + 4, 36 + dataBytes);
+  std::memcpy(h + 8, "WAVEfmt ", 8);
+  put32(h + 16, 16);
+  put16(h + 20, f.formatTag);
+  put16(h + 22, f.channels);
+  put32(h + 24, f.samplesPerSec);
+  put32(h + 28, f.avgBytesPerSec);
+  put16(h + 32, f.blockAlign);
+  put16(h + 34, f.bitsPerSample);
+  std::memcpy(h + 36, "data", 4);
+  put32(h + 40, dataBytes);
+}
+
+class WavOut : public OutBackend {
+ public:
+  WavOut(std::FILE* file, bool realTime, const WaveFormat& format)
+      : file_(file), format_(format), pacer_(realTime, format.avgBytesPerSec) {}
+  ~WavOut() override {
+    uint8_t header[kHeaderBytes];
+    buildHeader(header, format_, dataBytes_);
+    if (std::fseek(file_, 0, SEEK_SET) != 0 ||
+        std::fwrite(header, 1, kHeaderBytes, file_) != kHeaderBytes) {
+      DebugPrintf("KvNetClient: WAV header could not be written\n");
+    }
+    std::fclose(file_);
+  }
+  int64_t Write(const uint8_t* data, uint32_t length, const CancelFn& cancelled) override {
+    if (length > 0 && std::fwrite(data, 1, length, file_) != length) return -1;
+    dataBytes_ += length;
+    pacer_.Pace(length, cancelled);
+    return length;
+  }
+  void Discard() override { pacer_.Restart(); }
+
+ private:
+  std::FILE* file_;
+  WaveFormat format_;
+  uint32_t dataBytes_ = 0;
+  RealTimePacer pacer_;
+};
+
+class WavIn : public InBackend {
+ public:
+  WavIn(std::FILE* file, uint32_t dataBytes, bool realTime, const WaveFormat& format)
+      : file_(file), left_(dataBytes), pacer_(realTime, format.avgBytesPerSec) {}
+  ~WavIn() override { std::fclose(file_); }
+  bool Start() override {
+    pacer_.Restart();
+    return true;
+  }
+  void Stop() override {}
+  int64_t Read(uint8_t* data, uint32_t length, const CancelFn& cancelled) override {
+    size_t got = 0;
+    if (left_ > 0) {
+      got = std::fread(data, 1, std::min(length, left_), file_);
+      left_ = got == 0 ? 0 : left_ - static_cast<uint32_t>(got);
+    }
+    std::memset(data + got, 0, length - got);
+    pacer_.Pace(length, cancelled);
+    return length;
+  }
+
+ private:
+  std::FILE* file_;
+  uint32_t left_;
+  RealTimePacer pacer_;
+};
+
+// Positions file at the data chunk; false when the file is not a WAV file of this format.
+bool findData(std::FILE* file, const WaveFormat& want, uint32_t* dataBytes, MmResult* error) {
+  uint8_t riff[12];
+  *error = MMSYSERR_INVALPARAM;
+  if (std::fread(riff, 1, 12, file) != 12 || std::memcmp(riff, "RIFF", 4) != 0 ||
+      std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    return false;
+  }
+  bool haveFormat = false;
+  for (;;) {
+    uint8_t chunk[8];
+    if (std::fread(chunk, 1, 8, file) != 8) return false;
+    const uint32_t size = get32(chunk + 4);
+    if (std::memcmp(chunk, "fmt ", 4) == 0) {
+      uint8_t fmt[16];
+      if (size < 16 || std::fread(fmt, 1, 16, file) != 16) return false;
+      if (get16(fmt) != want.formatTag || get16(fmt + 2) != want.channels ||
+          get32(fmt + 4) != want.samplesPerSec || get16(fmt + 14) != want.bitsPerSample) {
+        *error = WAVERR_BADFORMAT;
+        return false;
+      }
+      haveFormat = true;
+      if (std::fseek(file, static_cast<long>(size - 16 + (size & 1)), SEEK_CUR) != 0) return false;
+    } else if (std::memcmp(chunk, "data", 4) == 0) {
+      if (!haveFormat) return false;
+      *dataBytes = size;
+      *error = MMSYSERR_NOERROR;
+      return true;
+    } else if (std::fseek(file, static_cast<long>(size + (size & 1)), SEEK_CUR) != 0) {
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<OutBackend> OpenWavOut(const std::string& path, bool realTime,
+                                       const WaveFormat& format, MmResult* error) {
+  std::FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+  uint8_t header[kHeaderBytes];
+  buildHeader(header, format, 0);
+  if (file == nullptr || std::fwrite(header, 1, kHeaderBytes, file) != kHeaderBytes) {
+    if (file != nullptr) std::fclose(file);
+    DebugPrintf("KvNetClient: WAV output \"%s\" cannot be written\n", path.c_str());
+    *error = MMSYSERR_NODRIVER;
+    return nullptr;
+  }
+  return std::make_unique<WavOut>(file, realTime, format);
+}
+
+std::unique_ptr<InBackend> OpenWavIn(const std::string& path, bool realTime,
+                                     const WaveFormat& format, MmResult* error) {
+  std::FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    DebugPrintf("KvNetClient: WAV input \"%s\" cannot be read\n", path.c_str());
+    *error = MMSYSERR_NODRIVER;
+    return nullptr;
+  }
+  uint32_t dataBytes = 0;
+  if (!findData(file, format, &dataBytes, error)) {
+    std::fclose(file);
+    DebugPrintf("KvNetClient: \"%s\" is not a WAV file of the wanted format\n", path.c_str());
+    return nullptr;
+  }
+  return std::make_unique<WavIn>(file, dataBytes, realTime, format);
+}
+
+}  // namespace kv::platform::wave
