@@ -82,9 +82,9 @@ std::vector<int16_t> decodeFrames(int32_t mode, const std::vector<std::vector<ui
   std::vector<int16_t> out(65536);
   for (const auto& frame : frames) {
     uint16_t count = 0;
-    EXPECT_EQ(HI_VOICE_DecodeFrame(&state, frame.data(), frame.size(), out.data(), out.size(),
-                                   &count),
-              0);
+    EXPECT_EQ(
+        HI_VOICE_DecodeFrame(&state, frame.data(), frame.size(), out.data(), out.size(), &count),
+        0);
     pcm.insert(pcm.end(), out.begin(), out.begin() + count);
   }
   return pcm;
@@ -170,9 +170,9 @@ TEST(VoiceCodecTest, EncodedFrameCarriesTagAndWordCount) {
     VoiceCodecState state;
     ASSERT_EQ(HI_VOICE_EncReset(&state, mode), 0);
     std::vector<uint8_t> frame(kVoiceMaxFrameBytes + 8, 0xEE);
-    ASSERT_EQ(HI_VOICE_EncodeFrame(&state, pcm.data(), frame.data(), frame.size(),
-                                   kVoiceSamplesPerFrame),
-              0);
+    ASSERT_EQ(
+        HI_VOICE_EncodeFrame(&state, pcm.data(), frame.data(), frame.size(), kVoiceSamplesPerFrame),
+        0);
     const size_t words = kVoiceSamplesPerFrame * bitsOf(mode) / 16;
     EXPECT_EQ(frame[0], 0x00);
     EXPECT_EQ(frame[1], 0x01);
@@ -251,7 +251,7 @@ TEST(VoiceCodecTest, DecodeRefusesMalformedFramesWithoutReadingPastThem) {
   EXPECT_EQ(decode({0x00, 0x01, 0x00}), kVoiceErrorBadFrame);
   EXPECT_EQ(decode({0x00, 0x01, 0x02, 0x00, 0x11, 0x22, 0x33}), kVoiceErrorBadFrame);  // short
   EXPECT_EQ(decode({0x00, 0x01, 0x01, 0x00, 0x11, 0x22, 0x33}), kVoiceErrorBadFrame);  // long
-  EXPECT_EQ(decode({0x00, 0x01, 0x00, 0x01, 0x11, 0x22}), kVoiceErrorBadFrame);  // N = 256
+  EXPECT_EQ(decode({0x00, 0x01, 0x00, 0x01, 0x11, 0x22}), kVoiceErrorBadFrame);        // N = 256
   EXPECT_EQ(decode({0x00, 0x01, 0xFF, 0xFF, 0x11, 0x22}), kVoiceErrorBadFrame);
   EXPECT_EQ(count, 77);
   EXPECT_EQ(out[0], 0x1234);
@@ -265,8 +265,7 @@ TEST(VoiceCodecTest, DecodeRefusesMalformedFramesWithoutReadingPastThem) {
   EXPECT_EQ(HI_VOICE_DecodeFrame(&state, nullptr, 8, out.data(), 4, &count),
             kVoiceErrorNullPointer);
   EXPECT_EQ(HI_VOICE_DecodeFrame(&state, frame, 8, nullptr, 4, &count), kVoiceErrorNullPointer);
-  EXPECT_EQ(HI_VOICE_DecodeFrame(&state, frame, 8, out.data(), 4, nullptr),
-            kVoiceErrorNullPointer);
+  EXPECT_EQ(HI_VOICE_DecodeFrame(&state, frame, 8, out.data(), 4, nullptr), kVoiceErrorNullPointer);
   EXPECT_EQ(HI_VOICE_DecodeFrame(&state, frame, 8, out.data(), 3, &count),
             kVoiceErrorBufferTooSmall);
   ASSERT_EQ(HI_VOICE_DecodeFrame(&state, frame, 8, out.data(), 4, &count), 0);
@@ -291,8 +290,7 @@ TEST(VoiceCodecTest, EncodeRefusesBadArgumentsAndWritesNothing) {
               kVoiceErrorNullPointer);
     EXPECT_EQ(HI_VOICE_EncodeFrame(&state, nullptr, frame.data(), need, 160),
               kVoiceErrorNullPointer);
-    EXPECT_EQ(HI_VOICE_EncodeFrame(&state, pcm.data(), nullptr, need, 160),
-              kVoiceErrorNullPointer);
+    EXPECT_EQ(HI_VOICE_EncodeFrame(&state, pcm.data(), nullptr, need, 160), kVoiceErrorNullPointer);
     for (int32_t bad : {0, -160, kVoiceMaxEncodeSamples + 16}) {
       EXPECT_EQ(HI_VOICE_EncodeFrame(&state, pcm.data(), frame.data(), frame.size(), bad),
                 kVoiceErrorBadSampleCount)
@@ -467,8 +465,9 @@ TEST(VoiceCodecTest, G726StreamsInterchangeWithLibavcodec) {
     const auto ourFrames = encodeFrames(mode, pcm);
     const auto themOnOurs = snrDb(pcm, avDecode(mode, payloadOf(ourFrames)), 400);
     const auto usOnOurs = snrDb(pcm, decodeFrames(mode, ourFrames), 400);
-    std::printf("G.726 mode %d SNR dB: their stream us %.1f them %.1f; our stream us %.1f them %.1f\n",
-                mode, usOnTheirs, themOnTheirs, usOnOurs, themOnOurs);
+    std::printf(
+        "G.726 mode %d SNR dB: their stream us %.1f them %.1f; our stream us %.1f them %.1f\n",
+        mode, usOnTheirs, themOnTheirs, usOnOurs, themOnOurs);
     EXPECT_GT(usOnTheirs, themOnTheirs - 6);
     EXPECT_GT(themOnOurs, usOnOurs - 6);
     EXPECT_GT(usOnTheirs, 5.0 * bitsOf(mode) - 4);
