@@ -52,7 +52,10 @@ class WavOut : public OutBackend {
     std::fclose(file_);
   }
   int64_t Write(const uint8_t* data, uint32_t length, const CancelFn& cancelled) override {
-    if (length > 0 && std::fwrite(data, 1, length, file_) != length) return -1;
+    // Flushed per buffer so that what was played can be followed in the file as it grows.
+    if (length > 0 && (std::fwrite(data, 1, length, file_) != length || std::fflush(file_) != 0)) {
+      return -1;
+    }
     dataBytes_ += length;
     pacer_.Pace(length, cancelled);
     return length;
