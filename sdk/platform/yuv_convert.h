@@ -1,0 +1,29 @@
+// Planar 4:2:0 pictures into packed surface memory (UYVY and 32-, 24-, 16-bit RGB) through
+// XviD's colour-space converters (BT.601), with vertical flip and horizontal mirror.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "sdk/platform/surface.h"
+
+namespace kv::platform {
+
+class YuvConverter {
+ public:
+  // Initialises XviD's converter tables (once per process).
+  YuvConverter();
+
+  // Converts width x height pixels. dst must hold the width rounded up to 16 pixels and the
+  // height rounded up to 2 rows (surface memory does). flip turns the picture upside down,
+  // mirror left to right; both together rotate it by 180 degrees. False for kUnknown, bad
+  // sizes or a converter failure.
+  bool Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
+               int width, int height, PixelFormat format, uint8_t* dst, int dstPitch, bool flip,
+               bool mirror);
+
+ private:
+  std::vector<uint8_t> packed_;  // the picture as the converters read it (YV12, no padding)
+};
+
+}  // namespace kv::platform
