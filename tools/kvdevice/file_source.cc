@@ -114,8 +114,8 @@ void FileSource::takeAudio(AVFrame* frame) {
   if (room <= 0) return;
   std::vector<int16_t> out(static_cast<size_t>(room));
   uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(out.data())};
-  int got = swr_convert(resampler_, outPlanes, room, const_cast<const uint8_t**>(frame->extended_data),
-                        frame->nb_samples);
+  int got = swr_convert(resampler_, outPlanes, room,
+                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
   if (got > 0) samples_.insert(samples_.end(), out.begin(), out.begin() + got);
 }
 
@@ -125,12 +125,12 @@ bool FileSource::nextPicture(int64_t, AVFrame* out) {
   }
   AVFrame* in = pictures_.front();
   pictures_.pop_front();
-  scaler_ = sws_getCachedContext(scaler_, in->width, in->height,
-                                 static_cast<AVPixelFormat>(in->format), out->width, out->height,
-                                 static_cast<AVPixelFormat>(out->format), SWS_BILINEAR, nullptr,
-                                 nullptr, nullptr);
-  bool ok = scaler_ != nullptr && sws_scale(scaler_, in->data, in->linesize, 0, in->height,
-                                            out->data, out->linesize) > 0;
+  scaler_ =
+      sws_getCachedContext(scaler_, in->width, in->height, static_cast<AVPixelFormat>(in->format),
+                           out->width, out->height, static_cast<AVPixelFormat>(out->format),
+                           SWS_BILINEAR, nullptr, nullptr, nullptr);
+  bool ok = scaler_ != nullptr &&
+            sws_scale(scaler_, in->data, in->linesize, 0, in->height, out->data, out->linesize) > 0;
   av_frame_free(&in);
   return ok;
 }

@@ -87,19 +87,17 @@ int main(int argc, char** argv) {
   if (!sender.finish()) status = 1;
 
   const SendCounts& c = sender.counts();
-  std::printf("kvdevice sent: pictures %llu audio_frames %llu datagrams %llu bytes %llu",
-              static_cast<unsigned long long>(c.pictures),
-              static_cast<unsigned long long>(c.audioFrames),
-              static_cast<unsigned long long>(c.datagrams),
-              static_cast<unsigned long long>(c.bytes));
+  std::printf(
+      "kvdevice sent: pictures %llu audio_frames %llu datagrams %llu bytes %llu",
+      static_cast<unsigned long long>(c.pictures), static_cast<unsigned long long>(c.audioFrames),
+      static_cast<unsigned long long>(c.datagrams), static_cast<unsigned long long>(c.bytes));
   if (options.faults.any()) {
     const FaultCounts& f = sender.faultCounts();
-    std::printf(" dropped %llu duplicated %llu truncated %llu garbage %llu bad_length %llu",
-                static_cast<unsigned long long>(f.dropped),
-                static_cast<unsigned long long>(f.duplicated),
-                static_cast<unsigned long long>(f.truncated),
-                static_cast<unsigned long long>(f.garbage),
-                static_cast<unsigned long long>(f.badLength));
+    std::printf(
+        " dropped %llu duplicated %llu truncated %llu garbage %llu bad_length %llu",
+        static_cast<unsigned long long>(f.dropped), static_cast<unsigned long long>(f.duplicated),
+        static_cast<unsigned long long>(f.truncated), static_cast<unsigned long long>(f.garbage),
+        static_cast<unsigned long long>(f.badLength));
   }
   std::printf("\n");
   return status;

@@ -24,10 +24,10 @@ std::unique_ptr<MediaSource> MediaSource::Create(const Options& options, std::st
     if (s->audio_ == nullptr) return nullptr;
     s->pcm_.resize(static_cast<size_t>(options.audioFrameSamples));
   }
-  s->pictureLimit_ = options.durationFrames > 0
-                         ? options.durationFrames
-                         : std::max<int64_t>(1, std::llround(options.durationSeconds *
-                                                             options.frameRate));
+  s->pictureLimit_ =
+      options.durationFrames > 0
+          ? options.durationFrames
+          : std::max<int64_t>(1, std::llround(options.durationSeconds * options.frameRate));
   s->nextStreamChangeUs_ = int64_t{options.streamChangeSeconds} * 1000000;
   return s;
 }

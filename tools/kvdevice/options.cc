@@ -126,16 +126,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
   Options o;
   help = false;
   static const std::map<std::string, bool> kTakesValue = {
-      {"target", true},       {"bind", true},          {"input", true},
-      {"codec", true},        {"size", true},          {"fps", true},
-      {"bitrate", true},      {"key-interval", true},  {"slices", true},
-      {"audio", true},        {"tone", true},          {"audio-samples", true},
-      {"stream-id", true},    {"stream-change", true}, {"generation", true},
-      {"max-payload", true},  {"realtime", false},     {"fast", false},
-      {"duration", true},     {"frames", true},        {"dump", true},
-      {"seed", true},         {"reorder", true},       {"duplicate", true},
-      {"drop", true},         {"truncate", true},      {"garbage", true},
-      {"bad-length", true},   {"quiet", false},        {"help", false}};
+      {"target", true},    {"bind", true},          {"input", true},      {"codec", true},
+      {"size", true},      {"fps", true},           {"bitrate", true},    {"key-interval", true},
+      {"slices", true},    {"audio", true},         {"tone", true},       {"audio-samples", true},
+      {"stream-id", true}, {"stream-change", true}, {"generation", true}, {"max-payload", true},
+      {"realtime", false}, {"fast", false},         {"duration", true},   {"frames", true},
+      {"dump", true},      {"seed", true},          {"reorder", true},    {"duplicate", true},
+      {"drop", true},      {"truncate", true},      {"garbage", true},    {"bad-length", true},
+      {"quiet", false},    {"help", false}};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg.rfind("--", 0) != 0) {
@@ -195,9 +193,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
       ok = IntIn(value, 1, 32, o.slices);
     } else if (name == "audio") {
       static const std::map<std::string, AudioCodec> kAudio = {
-          {"none", AudioCodec::kNone},         {"g711a", AudioCodec::kG711A},
-          {"g711u", AudioCodec::kG711U},       {"g726-16", AudioCodec::kG726_16},
-          {"g726-24", AudioCodec::kG726_24},   {"g726-32", AudioCodec::kG726_32},
+          {"none", AudioCodec::kNone},       {"g711a", AudioCodec::kG711A},
+          {"g711u", AudioCodec::kG711U},     {"g726-16", AudioCodec::kG726_16},
+          {"g726-24", AudioCodec::kG726_24}, {"g726-32", AudioCodec::kG726_32},
           {"g726-40", AudioCodec::kG726_40}};
       auto found = kAudio.find(value);
       ok = found != kAudio.end();

@@ -64,8 +64,7 @@ void DrawText(AVFrame* f, int x, int y, int h, const std::string& text) {
 }
 
 std::string TwoDigits(int64_t v) {
-  return std::string(1, static_cast<char>('0' + v / 10 % 10)) +
-         static_cast<char>('0' + v % 10);
+  return std::string(1, static_cast<char>('0' + v / 10 % 10)) + static_cast<char>('0' + v % 10);
 }
 
 }  // namespace
@@ -90,8 +89,8 @@ bool PatternSource::nextPicture(int64_t number, AVFrame* f) {
   counter.insert(0, 6 - counter.size(), '0');
   DrawText(f, margin, margin, digitHeight, counter);
   int64_t seconds = number / frameRate_;
-  std::string clock =
-      TwoDigits(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" + TwoDigits(seconds % 60);
+  std::string clock = TwoDigits(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" +
+                      TwoDigits(seconds % 60);
   DrawText(f, margin, margin * 2 + digitHeight, digitHeight, clock);
   // Counter block row.
   int rowTop = height - height / 8;

@@ -38,8 +38,7 @@ std::vector<ByteRange> SplitAnnexB(const uint8_t* data, size_t size) {
   return units;
 }
 
-ProprietaryPacketiser::ProprietaryPacketiser(const PacketiserSettings& settings,
-                                             uint32_t streamId)
+ProprietaryPacketiser::ProprietaryPacketiser(const PacketiserSettings& settings, uint32_t streamId)
     : settings_(settings), streamId_(streamId) {
   settings_.maxPayload = std::max<size_t>(settings_.maxPayload, 1);
 }
@@ -94,8 +93,8 @@ void ProprietaryPacketiser::packUnit(const uint8_t* data, size_t size, bool key,
   }
 }
 
-void ProprietaryPacketiser::packPicture(const uint8_t* data, size_t size, bool key,
-                                        uint32_t timeMs, std::vector<Datagram>& out) {
+void ProprietaryPacketiser::packPicture(const uint8_t* data, size_t size, bool key, uint32_t timeMs,
+                                        std::vector<Datagram>& out) {
   if (settings_.videoCodec == 96) {
     for (const ByteRange& unit : SplitAnnexB(data, size)) {
       packUnit(unit.data, unit.size, key, timeMs, out);
