@@ -39,6 +39,10 @@ bool AvcodecH264Decoder::Open(platform::FlaggedCriticalSection* decoderLock) {
     Close(decoderLock);
     return false;
   }
+  // Concealment would run after every chunk over the part of the picture still to come (four
+  // to nine times the decoding work); a picture that loses slices is dropped instead.
+  context_->error_concealment = 0;
+  pictureOpen_ = false;
   return true;
 }
 
@@ -79,6 +83,12 @@ int AvcodecH264Decoder::Receive(DecodedPicture* picture) {
 int AvcodecH264Decoder::Decode(const uint8_t* data, size_t size, DecodedPicture* picture) {
   if (context_ == nullptr) return AVERROR(EINVAL);
   if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX) - 64) return 0;
+  const NalStart start = ClassifyUnit(data, size);
+  if (pictureOpen_ && (start == NalStart::kNewPicture || start == NalStart::kNonSlice)) {
+    // The open picture lost its last slices. Chunk mode cannot finish it, and leaving it
+    // half-built stalls the decoder, so restart clean: pictures resume at the next key picture.
+    Flush();
+  }
   input_.assign(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
   std::memcpy(input_.data(), data, size);
   packet_->data = input_.data();
@@ -98,18 +108,36 @@ int AvcodecH264Decoder::Decode(const uint8_t* data, size_t size, DecodedPicture*
   }
   packet_->data = nullptr;
   packet_->size = 0;
-  if (result < 0) {
-    // A damaged unit: keep whatever the decoder may still hand out.
-    int received = Receive(picture);
-    return received != 0 ? received : result;
+  int received = Receive(picture);
+  if (received == 1) {
+    pictureOpen_ = false;
+  } else if (start == NalStart::kNewPicture || start == NalStart::kSlice) {
+    pictureOpen_ = true;
   }
-  return Receive(picture);
+  // A damaged unit: keep whatever the decoder may still hand out.
+  return result < 0 && received == 0 ? result : received;
+}
+
+AvcodecH264Decoder::NalStart AvcodecH264Decoder::ClassifyUnit(const uint8_t* data, size_t size) {
+  size_t i = 0;
+  while (i < size && i < 4 && data[i] == 0) ++i;  // leading zeroes of the start code
+  if (i < 2 || i >= size || data[i] != 1 || i + 1 >= size) return NalStart::kOther;
+  const uint8_t header = data[i + 1];
+  const int type = header & 0x1f;
+  if (type == 1 || type == 5) {
+    // first_mb_in_slice is the first Exp-Golomb number of the slice: a leading 1 bit is 0.
+    if (i + 2 >= size) return NalStart::kOther;
+    return (data[i + 2] & 0x80) != 0 ? NalStart::kNewPicture : NalStart::kSlice;
+  }
+  if (type >= 6 && type <= 9) return NalStart::kNonSlice;  // only between pictures
+  return NalStart::kOther;
 }
 
 void AvcodecH264Decoder::Flush() {
   if (context_ == nullptr) return;
   api_->av_frame_unref(frame_);
   api_->avcodec_flush_buffers(context_);
+  pictureOpen_ = false;
 }
 
 int AvcodecH264Decoder::Width() const { return context_ != nullptr ? context_->width : 0; }

@@ -41,7 +41,8 @@ class AvcodecH264Decoder {
 
   // Decodes one compressed frame. The frame may hold a single NAL unit (one slice of a
   // picture); a picture is handed back as soon as its last slice has been decoded.
-  // Returns 1 with a picture, 0 without one, negative on a decoder error.
+  // A picture whose last slices never came is dropped, and so are the pictures after it up
+  // to the next key picture. Returns 1 with a picture, 0 without one, negative on an error.
   int Decode(const uint8_t* data, size_t size, DecodedPicture* picture);
 
   // Drops everything the decoder holds (used when decoding restarts at a parameter set).
@@ -52,6 +53,8 @@ class AvcodecH264Decoder {
   int Height() const;
 
  private:
+  enum class NalStart { kNewPicture, kSlice, kNonSlice, kOther };
+  static NalStart ClassifyUnit(const uint8_t* data, size_t size);
   int Receive(DecodedPicture* picture);
 
   const AvcodecApi* api_ = nullptr;
@@ -59,6 +62,7 @@ class AvcodecH264Decoder {
   AVFrame* frame_ = nullptr;
   AVPacket* packet_ = nullptr;
   std::vector<uint8_t> input_;  // the frame plus the zero padding the parser may read
+  bool pictureOpen_ = false;    // slices sent, picture not yet out
 };
 
 }  // namespace kv

@@ -371,6 +371,50 @@ TEST_F(AvcodecH264Test, IgnoresEmptyInputAndRefusesUseWhenClosed) {
   EXPECT_EQ(decoder_.Width(), 0);
 }
 
+// The stream without the last slice of picture 5 (a lost datagram).
+EncodedStream WithoutLastSliceOfPicture5() {
+  EncodedStream stream = OpenH264Stream();
+  size_t last = LastFrameOfPicture(stream)[5];
+  stream.frames.erase(stream.frames.begin() + static_cast<std::ptrdiff_t>(last));
+  stream.pictureOfFrame.erase(stream.pictureOfFrame.begin() + static_cast<std::ptrdiff_t>(last));
+  return stream;
+}
+
+// Pictures before the loss and from the next key picture on are whole and on time.
+void ExpectRecoveryAfterLoss(const EncodedStream& stream, const std::vector<Output>& outputs) {
+  std::map<int, size_t> last = LastFrameOfPicture(stream);
+  std::map<int, const Output*> byNumber;
+  for (const Output& out : outputs) {
+    EXPECT_EQ(out.width, stream.width);
+    EXPECT_EQ(out.height, stream.height);
+    if (out.number >= 0) byNumber[out.number] = &out;
+  }
+  for (int n = 0; n < stream.pictures; ++n) {
+    if (n >= 5 && n < 15) continue;
+    SCOPED_TRACE("picture " + std::to_string(n));
+    ASSERT_TRUE(byNumber.count(n));
+    EXPECT_EQ(byNumber[n]->frameIndex, last[n]);
+    EXPECT_GT(byNumber[n]->psnrY, 32.0);
+  }
+}
+
+TEST(Hi264DecTest, RecoversFromALostSlice) {
+  EncodedStream stream = WithoutLastSliceOfPicture5();
+  ExpectRecoveryAfterLoss(stream, DecodeWithPlatformLayer(stream));
+}
+
+TEST_F(AvcodecH264Test, PictureMissingItsLastSliceIsDroppedUntilTheNextKeyPicture) {
+  EncodedStream stream = WithoutLastSliceOfPicture5();
+  std::vector<Output> outputs = DecodeWithAvcodec(decoder_, stream);
+  ExpectRecoveryAfterLoss(stream, outputs);
+  // Nothing half-built is shown in between.
+  std::vector<int> numbers;
+  for (const Output& out : outputs) numbers.push_back(out.number);
+  std::vector<int> expected = {0, 1, 2, 3, 4};
+  for (int n = 15; n < 30; ++n) expected.push_back(n);
+  EXPECT_EQ(numbers, expected);
+}
+
 // --- Damaged H.264 -------------------------------------------------------------------------
 
 // The stream with units cut short, bytes flipped and random units mixed in.

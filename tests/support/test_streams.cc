@@ -335,8 +335,17 @@ std::vector<uint8_t> EncodeJpeg(const YuvPicture& picture, int subsampling, int 
       }
     }
   }
-  const unsigned char* planes[3] = {picture.y.data(), u.data(), v.data()};
-  int strides[3] = {w, cw, cw};
+  // The luma plane is padded to whole chroma samples, repeating the last column and row.
+  int yw = tjPlaneWidth(0, w, subsampling), yh = tjPlaneHeight(0, h, subsampling);
+  std::vector<uint8_t> luma(static_cast<size_t>(yw) * yh);
+  for (int y = 0; y < yh; ++y) {
+    for (int x = 0; x < yw; ++x) {
+      luma[static_cast<size_t>(y) * yw + x] =
+          picture.y[static_cast<size_t>(std::min(y, h - 1)) * w + std::min(x, w - 1)];
+    }
+  }
+  const unsigned char* planes[3] = {luma.data(), u.data(), v.data()};
+  int strides[3] = {yw, cw, cw};
   tjhandle handle = tjInitCompress();
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
