@@ -243,8 +243,8 @@ TEST(VoiceCodecTest, DecodeRefusesMalformedFramesWithoutReadingPastThem) {
   uint16_t count = 77;
   // Each frame lives in an exactly sized heap block, so a read past it shows under ASan.
   auto decode = [&](std::vector<uint8_t> bytes) {
-    auto block = std::make_unique<uint8_t[]>(bytes.size() + (bytes.empty() ? 1 : 0));
-    std::memcpy(block.get(), bytes.data(), bytes.size());
+    auto block = std::make_unique<uint8_t[]>(bytes.size());
+    if (!bytes.empty()) std::memcpy(block.get(), bytes.data(), bytes.size());
     return HI_VOICE_DecodeFrame(&state, block.get(), bytes.size(), out.data(), out.size(), &count);
   };
   EXPECT_EQ(decode({}), kVoiceErrorBadFrame);
