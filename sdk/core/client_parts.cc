@@ -5,7 +5,9 @@
 
 #include "sdk/core/audio_player.h"
 #include "sdk/core/net_client.h"
+#include "sdk/media/av_sound.h"
 #include "sdk/sources/av_source.h"
+#include "sdk/sources/av_source_udp.h"
 
 namespace kv {
 namespace {
@@ -17,11 +19,21 @@ ClientPartsFactory& Current() {
   return factory;
 }
 
-// Sources: none of the stream kinds is available in this build yet, so every client kind
-// yields no source and the client's start fails cleanly.
-std::unique_ptr<CAVSource> MakeDefaultSource(CNetClient&) { return nullptr; }
+// Sources by client kind. The RTSP transports and record-file replay are not part of this
+// build yet: those clients get no source and their start fails cleanly.
+std::unique_ptr<CAVSource> MakeDefaultSource(CNetClient& client) {
+  if (client.m_replay) return nullptr;
+  switch (client.m_param.transport) {
+    case TRANSPORT_UDP:
+      return std::make_unique<CAVSource_UDP>();
+    default:
+      return nullptr;
+  }
+}
 
-std::unique_ptr<IAudioPlayer> MakeDefaultAudioPlayer(CNetClient&) { return nullptr; }
+std::unique_ptr<IAudioPlayer> MakeDefaultAudioPlayer(CNetClient& client) {
+  return std::make_unique<CAVSound>(&client, client.m_audioConduit);
+}
 
 }  // namespace
 

@@ -1,0 +1,106 @@
+// CAVDisplay: a client's decode worker. It takes whole compressed frames from the video
+// conduit, decodes them (H.264 through libavcodec or the platform decoder, MJPEG, MPEG-4),
+// paces them live or for replay and hands each picture to the renderer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "KvNetClient.h"
+#include "sdk/media/avcodec_h264.h"
+#include "sdk/media/conduit.h"
+#include "sdk/platform/critical_section.h"
+#include "sdk/platform/hi264_dec.h"
+#include "sdk/platform/hi_mjpeg_dec.h"
+#include "sdk/platform/jthread.h"
+#include "sdk/platform/xvid_dec.h"
+
+namespace kv {
+
+class CDDrawRender;
+class CNetClient;
+class IDisplayControl;
+
+// Where a picture is saved when a capture was requested; the snapshot writer plugs in here.
+struct SnapshotPicture {
+  const uint8_t* y;
+  const uint8_t* u;
+  const uint8_t* v;
+  int yStride, uvStride, width, height;
+};
+using SnapshotHook = std::function<void(CNetClient&, const SnapshotPicture*, const uint8_t* jpeg,
+                                        size_t jpegLength)>;
+
+class CAVDisplay : public platform::JThread {
+ public:
+  CAVDisplay();
+  ~CAVDisplay() override;
+
+  // Takes the client, its video conduit and the draw routine; gives the renderer the client.
+  void Bind(CNetClient* client);
+  // Allocates the frame buffer and creates the decoder for the client's codec. 1 or 0.
+  int SetupDecoder();
+  // Frees the buffers and destroys the decoder.
+  void ReleaseDecoder();
+  // Stop flag, wait for the thread, close it, release the decoder.
+  void StopWorker();
+  void SetStopFlag() { m_stop = 1; }
+
+  IDisplayControl* Control();
+  CDDrawRender* Renderer() { return m_renderer.get(); }
+
+  // Asks for the next picture to be saved (served right after it is shown).
+  void RequestCapture();
+  // Replaces the snapshot writer (none: requests are only cleared).
+  static void SetSnapshotHook(SnapshotHook hook);
+
+ protected:
+  int ThreadMain() override;
+
+ private:
+  enum class Decoder { kNone, kAvcodec, kPlatformH264, kMjpeg, kMpeg4 };
+
+  int loopAvcodec();
+  int loopPlatformH264();
+  int loopMjpeg();
+  int loopMpeg4();
+
+  bool createH264Decoder();
+  void destroyH264Decoder();
+  bool createMjpegDecoder();
+  void destroyMjpegDecoder();
+  // Takes the next frame into the frame buffer: its length, or 0. A frame too big for the
+  // buffer is taken out and dropped so it never blocks the frames behind it.
+  int32_t readFrame(int32_t* framesLeft, FrameEntry* entry);
+  // Logs a picture larger than the configured size; true when it is.
+  bool pictureTooLarge(int width, int height);
+  void showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride,
+                   int uvStride, int width, int height);
+  void serveCapture(const SnapshotPicture* picture, const uint8_t* jpeg, size_t jpegLength);
+  // Shared tail of the H.264 and MPEG-4 loops after a shown picture.
+  void afterPicture(const SnapshotPicture& picture, const FrameEntry& entry);
+  // Replay time, pause, step; true when it waited.
+  bool replayControl(const SnapshotPicture* picture, const FrameEntry& entry);
+  bool live() const;
+
+  CIConduit* m_videoConduit = nullptr;
+  Decoder m_decoder = Decoder::kNone;
+  std::atomic<int32_t> m_stop{0};
+  std::unique_ptr<CDDrawRender> m_renderer;
+  KVNET_DrawCallback m_drawCallback = nullptr;
+  CNetClient* m_client = nullptr;
+  std::atomic<int32_t> m_captureRequest{0};
+  platform::FlaggedCriticalSection m_captureLock;
+  std::vector<uint8_t> m_frameBuffer;
+  std::vector<uint8_t> m_pictureBuffer;
+  AvcodecH264Decoder m_avcodec;
+  platform::Hi264DecHandle m_h264 = nullptr;
+  platform::HiMjpegDecHandle m_mjpeg = nullptr;
+  platform::XvidDecoder m_xvid;
+  bool m_useAvcodec = false;
+};
+
+}  // namespace kv

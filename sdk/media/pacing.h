@@ -1,0 +1,36 @@
+// Picture pacing: the frame-rate clock scaled by a speed level, and the live sleep table that
+// shrinks the pause after a picture as frames queue up.
+#pragma once
+
+#include <cstdint>
+
+#include "sdk/core/pacing_clock.h"
+
+namespace kv {
+
+// Advances the clock by one picture at speed level speed (2^speed times the frame rate) and
+// returns how many milliseconds to sleep now (0 when none). nowMs is timeGetTime().
+uint32_t PaceFrameDelay(int speed, PacingClock& clock, uint32_t nowMs);
+
+// PaceFrameDelay with the real clock, sleeping the delay.
+void PaceFrame(int speed, PacingClock& clock);
+
+// Sleep after a live picture shown in catch-up mode, from the tick counts now and last (taken
+// after the previous picture) and the frames waiting.
+uint32_t LiveCatchUpSleepMs(uint32_t now, uint32_t last, uint32_t waiting);
+
+// Depth pacing of a live stream: decides before each read whether a frame is taken now.
+class DepthPacer {
+ public:
+  // True: read now. False: keep the frames back (the caller sleeps and tries again).
+  bool ShouldRead(int32_t waiting, int32_t preBufferDepth);
+  uint32_t holdThreshold() const { return holdThreshold_; }
+
+ private:
+  uint32_t holdThreshold_ = 2;
+};
+
+// A client frame rate outside 1..30 counts as 30.
+inline int32_t GuardedFrameRate(int32_t rate) { return (rate < 1 || rate > 30) ? 30 : rate; }
+
+}  // namespace kv
