@@ -1,0 +1,248 @@
+// CAVSource_UDP: socket set-up, the receive loop, sequencing and the handling of each piece.
+#include "sdk/sources/av_source_udp.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "KvNetClient.h"
+#include "sdk/core/net_client.h"
+#include "sdk/media/av_display.h"
+#include "sdk/media/conduit.h"
+#include "sdk/media/ddraw_render.h"
+#include "sdk/platform/clock.h"
+#include "sdk/platform/debug_output.h"
+#include "sdk/record/unit_recorder.h"
+
+namespace kv {
+namespace {
+
+constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
+constexpr uint32_t kReceiveTimeoutMs = 5000;
+constexpr int kReceiveBuffer = 262144;
+constexpr int32_t kAudioClearLevel = 3072;
+constexpr size_t kMaxPayload = kUdpMaxDatagram - kUdpHeaderSize;
+constexpr size_t kPcmCapacity = 8192;
+
+bool IsG711(uint8_t codec) { return codec == ACODEC_G711A || codec == ACODEC_G711U; }
+
+}  // namespace
+
+CAVSource_UDP::CAVSource_UDP() = default;
+
+CAVSource_UDP::~CAVSource_UDP() {
+  Close();
+  CloseHandle();
+}
+
+IDisplayControl* CAVSource_UDP::Display() { return m_display ? m_display->Control() : nullptr; }
+
+int CAVSource_UDP::Open() {
+  m_recorder = this;
+  m_display.reset(new (std::nothrow) CAVDisplay());
+  if (!m_display) return 0;
+  m_store.reset(new (std::nothrow) ReorderStore());
+  if (!m_store || !m_store->IsValid()) return 0;
+  m_datagram.reset(new (std::nothrow) uint8_t[kUdpMaxDatagram]);
+  m_voiceFrame.reset(new (std::nothrow) uint8_t[platform::kVoiceFrameHeaderBytes + kMaxPayload]);
+  m_pcm.reset(new (std::nothrow) int16_t[kPcmCapacity]);
+  if (!m_datagram || !m_voiceFrame || !m_pcm) return 0;
+  m_lastError = SetupSocket();
+  m_display->Bind(m_client);
+  return 1;
+}
+
+void CAVSource_UDP::Close() {
+  m_store.reset();
+  {
+    std::lock_guard<std::mutex> lock(m_socketMutex);
+    m_socket.Close();
+  }
+  m_display.reset();
+}
+
+int CAVSource_UDP::SetupSocket() {
+  const uint16_t port = static_cast<uint16_t>(m_client->m_port);
+  const platform::ResolveResult resolved =
+      platform::ResolveHost(m_client->m_host, port, platform::SocketType::kUdp);
+  if (resolved.error != 0 || resolved.addresses.empty()) {
+    platform::OutputDebugString("InitalUDPSocket error");
+    return -1;
+  }
+  m_device = resolved.addresses.front();
+  platform::Socket socket;
+  if (!socket.Open(m_device.Family(), platform::SocketType::kUdp)) {
+    platform::OutputDebugString("InitalUDPSocket error");
+    return -2;
+  }
+  if (!socket.Bind(platform::SocketAddress::Any(m_device.Family(), port))) return -3;
+  if (!socket.SetReceiveTimeout(kReceiveTimeoutMs)) return -4;
+  if (!socket.SetReceiveBufferSize(kReceiveBuffer)) return -5;
+  m_socket = std::move(socket);
+  return 0;
+}
+
+int CAVSource_UDP::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(m_socketMutex);
+    m_stopRequested = 1;
+    m_socket.Close();
+  }
+  return StopAndJoin();
+}
+
+int CAVSource_UDP::Run() {
+  m_client->m_preBufferDepth = 6;
+  LoopState state;
+  while (!StopRequested()) {
+    const int ready = m_socket.WaitReadable(1000);
+    if (ready == 0) continue;
+    platform::SocketAddress from;
+    const long n = ready > 0 ? m_socket.ReceiveFrom(m_datagram.get(), kUdpMaxDatagram, &from) : -1;
+    if (n <= 0) {
+      if (StopRequested()) break;
+      platform::OutputDebugString("recvfrom <=0\n");
+      std::lock_guard<std::mutex> lock(m_socketMutex);
+      if (StopRequested()) break;
+      m_socket.Close();
+      if (SetupSocket() != 0) break;
+      continue;
+    }
+    if (!from.SameHost(m_device)) {
+      platform::OutputDebugString("recvfrom other source\n");
+      continue;
+    }
+    UdpDatagram d;
+    switch (ParseUdpDatagram(m_datagram.get(), static_cast<size_t>(n), &d)) {
+      case UdpParseResult::kTooSmall:
+        platform::OutputDebugString("udp ret length too small\n");
+        continue;
+      case UdpParseResult::kBadLength:
+        platform::OutputDebugString("udp data length err\n");
+        continue;
+      case UdpParseResult::kOk:
+        break;
+    }
+    onDatagram(state, d, m_datagram.get(), static_cast<size_t>(n));
+  }
+  if (!StopRequested()) m_client->Notify(KV_EVENT_LINK, LINK_CLOSED);
+  return 0;
+}
+
+void CAVSource_UDP::onDatagram(LoopState& state, const UdpDatagram& d, const uint8_t* raw,
+                               size_t rawLength) {
+  if (d.streamId != state.streamId || state.last == 0) {
+    if (!resynchronise(state, d)) return;
+  } else if (d.sequence == state.last + 1) {
+    process(state, d);
+  } else if (d.sequence <= state.last) {
+    return;
+  } else {
+    if (m_store->Put(d.sequence, raw, rawLength, platform::GetTickCount()) ==
+        ReorderStore::PutResult::kTooLong) {
+      platform::OutputDebugString("setbuffer len too long!!!!!!!!!!!!\n");
+    }
+    if (m_store->Count() >= ReorderStore::kSlotCount / 2) state.last = 0;
+    return;
+  }
+  // Take every stored datagram that now follows in turn.
+  state.last = d.sequence;
+  size_t length = 0;
+  while (const uint8_t* stored = m_store->Take(state.last + 1, &length)) {
+    UdpDatagram next;
+    if (ParseUdpDatagram(stored, length, &next) != UdpParseResult::kOk) break;
+    process(state, next);
+    state.last = next.sequence;
+  }
+}
+
+bool CAVSource_UDP::resynchronise(LoopState& state, const UdpDatagram& d) {
+  if (d.frameType != kUdpKeyFrame) return false;
+  CNetClient& c = *m_client;
+  c.m_bitRate = static_cast<int32_t>(d.bitRate);
+  c.m_frameRate = static_cast<int32_t>(d.frameRate);
+  c.m_width = static_cast<int32_t>(d.width);
+  c.m_height = static_cast<int32_t>(d.height);
+  c.m_deviceGeneration = d.deviceGeneration;
+  c.m_videoCodec = d.videoCodec;
+  c.m_audioCodec = d.audioCodec;
+
+  if (m_display->HasHandle()) m_display->StopWorker();
+  if (m_display->SetupDecoder() == 0) {
+    platform::OutputDebugString("error!!!!!!!!!! create display failed\n");
+    return false;
+  }
+  if (m_display->Start() != 0) {
+    m_display->ReleaseDecoder();
+    return false;
+  }
+  if (IsG711(d.audioCodec)) {
+    if (platform::HI_VOICE_DecReset(&state.g711, d.audioCodec) != 0) {
+      platform::OutputDebugString("audio dec reset g711 error!!");
+    }
+  } else if (platform::HI_VOICE_DecReset(&state.g726, d.audioCodec) != 0) {
+    platform::OutputDebugString("audio dec reset g726 error!!");
+  }
+  m_store->Empty();
+  state.streamId = d.streamId;
+  c.m_state = LINK_CONNECTED;
+  c.Notify(KV_EVENT_LINK, LINK_CONNECTED);
+  process(state, d);
+  return true;
+}
+
+void CAVSource_UDP::process(LoopState& state, const UdpDatagram& d) {
+  if (d.mediaKind == kUdpVideo) {
+    processVideo(d);
+  } else if (d.mediaKind == kUdpAudio) {
+    processAudio(state, d);
+  } else {
+    platform::OutputDebugString("other data type????\n");
+  }
+}
+
+void CAVSource_UDP::processVideo(const UdpDatagram& d) {
+  const bool opens = OpensUnit(d.fragment);
+  if (opens) m_videoConduit->Write(kStartCode, 4, 0, 0, 0);
+  m_videoConduit->Write(d.payload, static_cast<int32_t>(d.payloadLength),
+                        ClosesUnit(d.fragment) ? 1 : 0, 0, 0);
+  m_client->m_counters.byteCount += d.payloadLength;
+
+  VideoUnit unit;
+  unit.data = d.payload;
+  unit.length = d.payloadLength;
+  unit.type = d.frameType;
+  unit.beginsCodedUnit = opens;
+  unit.timeStamp = platform::GetTickCount();
+  RecordVideoUnit(*m_recorder, *m_client, unit);
+}
+
+void CAVSource_UDP::processAudio(LoopState& state, const UdpDatagram& d) {
+  if (d.payloadLength % 2 != 0) {
+    platform::OutputDebugString("audio data length error! \n");
+    return;
+  }
+  const uint16_t words = static_cast<uint16_t>(d.payloadLength / 2);
+  uint8_t* frame = m_voiceFrame.get();
+  frame[0] = 0x00;
+  frame[1] = 0x01;
+  frame[2] = static_cast<uint8_t>(words & 0xFF);
+  frame[3] = static_cast<uint8_t>(words >> 8);
+  std::memcpy(frame + 4, d.payload, d.payloadLength);
+  const size_t frameBytes = platform::kVoiceFrameHeaderBytes + d.payloadLength;
+
+  platform::VoiceCodecState& decoder = IsG711(d.audioCodec) ? state.g711 : state.g726;
+  uint16_t samples = 0;
+  if (platform::HI_VOICE_DecodeFrame(&decoder, frame, frameBytes, m_pcm.get(), kPcmCapacity,
+                                     &samples) != 0) {
+    return;
+  }
+  if (m_client->m_audioOn.load() != 0) {
+    if (m_audioConduit->GetDataSize() > kAudioClearLevel) m_audioConduit->Clear();
+    m_audioConduit->Write(m_pcm.get(), samples * 2, 0, 0, 0);
+  }
+  RecordAudioUnit(*m_recorder, d.audioCodec, frame, static_cast<uint32_t>(frameBytes),
+                  platform::GetTickCount());
+}
+
+}  // namespace kv
