@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sdk/core/log_writer.h"
+#include "sdk/media/avcodec_loader.h"
 
 namespace kv {
 namespace {
@@ -52,6 +53,7 @@ void LibraryCleanup() {
     hooks = CleanupHooks();
   }
   for (auto* hook : hooks) hook();
+  AvcodecUnload();
 }
 
 int SetWaitTimes(int connectTimeout, int retryCount, int retryInterval) {
