@@ -10,6 +10,7 @@
 #include "KvNetClient.h"
 #include "sdk/core/library.h"
 #include "sdk/core/log_writer.h"
+#include "sdk/media/avcodec_loader.h"
 
 namespace {
 
@@ -128,6 +129,21 @@ TEST_F(LogFile, UnwritableLocationDropsTheLine) {
   std::ofstream(dir_ / "kvnet") << "not a folder";
   kv::WriteLogLine("dropped\r\n");
   EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / "kvnet"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Cleanup, UnloadsTheCodecLibrary) {
+  if (!kv::AvcodecLoad(&kv::Library().codecLoaderLock)) GTEST_SKIP() << "libavcodec not present";
+  EXPECT_TRUE(kv::AvcodecAvailable());
+  KVNET_Cleanup();
+  EXPECT_FALSE(kv::AvcodecAvailable());
+  EXPECT_EQ(kv::AvcodecEntryPoints(), nullptr);
+  // A later decoder start loads it again.
+  EXPECT_TRUE(kv::AvcodecLoad(&kv::Library().codecLoaderLock));
+  KVNET_Cleanup();
 }
 
 }  // namespace
