@@ -30,8 +30,10 @@ AVCodecContext* OpenDecoder(AVFormatContext* format, int index) {
 
 }  // namespace
 
-std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::string& error) {
+std::unique_ptr<FileSource> FileSource::Open(const std::string& path, int frameRate,
+                                             std::string& error) {
   std::unique_ptr<FileSource> s(new FileSource());
+  s->frameRate_ = frameRate;
   if (avformat_open_input(&s->format_, path.c_str(), nullptr, nullptr) < 0) {
     error = "cannot open " + path;
     return nullptr;
@@ -45,6 +47,8 @@ std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::strin
     error = "no decodable video in " + path;
     return nullptr;
   }
+  AVRational rate = s->format_->streams[s->videoIndex_]->avg_frame_rate;
+  s->pictureSeconds_ = rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 1.0 / frameRate;
   s->audioIndex_ = av_find_best_stream(s->format_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (s->audioIndex_ >= 0) {
     s->audio_ = OpenDecoder(s->format_, s->audioIndex_);
@@ -119,19 +123,46 @@ void FileSource::takeAudio(AVFrame* frame) {
   if (got > 0) samples_.insert(samples_.end(), out.begin(), out.begin() + got);
 }
 
-bool FileSource::nextPicture(int64_t, AVFrame* out) {
-  while (pictures_.empty()) {
-    if (!readMore()) return false;
+double FileSource::secondsOf(const AVFrame* picture) const {
+  int64_t stamp = picture->best_effort_timestamp;
+  if (stamp == AV_NOPTS_VALUE) return -1;
+  return static_cast<double>(stamp) * av_q2d(format_->streams[videoIndex_]->time_base);
+}
+
+bool FileSource::nextPicture(int64_t number, AVFrame* out) {
+  while (pictures_.empty() && readMore()) {
+  }
+  if (pictures_.empty()) return false;
+  const bool timed = secondsOf(pictures_.front()) >= 0;
+  if (timed) {
+    // Show the latest picture that is due; a picture that is not due yet waits in the queue.
+    if (firstSeconds_ < 0) firstSeconds_ = secondsOf(pictures_.front());
+    const double due = firstSeconds_ + static_cast<double>(number) / frameRate_ + 1e-6;
+    for (;;) {
+      while (pictures_.size() < 2 && readMore()) {
+      }
+      if (pictures_.size() < 2) break;
+      double next = secondsOf(pictures_[1]);
+      if (next < 0 || next > due) break;
+      av_frame_free(&pictures_.front());
+      pictures_.pop_front();
+    }
+    if (pictures_.size() == 1 && due > secondsOf(pictures_.front()) + pictureSeconds_) {
+      return false;  // past the end of the last picture
+    }
   }
   AVFrame* in = pictures_.front();
-  pictures_.pop_front();
   scaler_ =
       sws_getCachedContext(scaler_, in->width, in->height, static_cast<AVPixelFormat>(in->format),
                            out->width, out->height, static_cast<AVPixelFormat>(out->format),
                            SWS_BILINEAR, nullptr, nullptr, nullptr);
   bool ok = scaler_ != nullptr &&
             sws_scale(scaler_, in->data, in->linesize, 0, in->height, out->data, out->linesize) > 0;
-  av_frame_free(&in);
+  if (!timed) {
+    // Without time stamps every picture is shown once.
+    av_frame_free(&in);
+    pictures_.pop_front();
+  }
   return ok;
 }
 

@@ -20,11 +20,13 @@ namespace kvdevice {
 
 class FileSource : public RawSource {
  public:
-  // Opens the file; returns nothing and fills error when it has no decodable video.
-  static std::unique_ptr<FileSource> Open(const std::string& path, std::string& error);
+  // Opens the file; returns nothing and fills error when it has no decodable video. Pictures
+  // are taken at frameRate: the file's pictures are repeated or skipped by their time stamps.
+  static std::unique_ptr<FileSource> Open(const std::string& path, int frameRate,
+                                          std::string& error);
   ~FileSource() override;
 
-  // Pictures come in decoding order, one per call, whatever the file's own frame rate.
+  // The file's picture shown at number / frameRate seconds; false after its last picture.
   bool nextPicture(int64_t number, AVFrame* frame) override;
   // Sound follows the file; silence when it has none or its sound ended before its pictures.
   bool nextAudio(int16_t* samples, int count) override;
@@ -34,6 +36,7 @@ class FileSource : public RawSource {
   bool readMore();  // demuxes and decodes one packet; false at the end of the file
   void decode(AVCodecContext* decoder, const AVPacket* packet);
   void takeAudio(AVFrame* frame);
+  double secondsOf(const AVFrame* picture) const;
 
   AVFormatContext* format_ = nullptr;
   AVCodecContext* video_ = nullptr;
@@ -45,6 +48,9 @@ class FileSource : public RawSource {
   std::deque<AVFrame*> pictures_;
   std::deque<int16_t> samples_;
   bool ended_ = false;
+  int frameRate_ = 25;
+  double pictureSeconds_ = 0.04;  // how long the file shows each picture
+  double firstSeconds_ = -1;      // time stamp of the file's first picture
 };
 
 }  // namespace kvdevice

@@ -14,7 +14,7 @@ std::unique_ptr<MediaSource> MediaSource::Create(const Options& options, std::st
   if (options.input.empty()) {
     s->raw_ = std::make_unique<PatternSource>(options.frameRate, options.toneHz);
   } else {
-    s->raw_ = FileSource::Open(options.input, error);
+    s->raw_ = FileSource::Open(options.input, options.frameRate, error);
     if (s->raw_ == nullptr) return nullptr;
   }
   s->video_ = VideoEncoder::Create(options, error);
