@@ -112,21 +112,29 @@ int CAVSource_UDP::Run() {
       platform::OutputDebugString("recvfrom other source\n");
       continue;
     }
-    UdpDatagram d;
-    switch (ParseUdpDatagram(m_datagram.get(), static_cast<size_t>(n), &d)) {
-      case UdpParseResult::kTooSmall:
-        platform::OutputDebugString("udp ret length too small\n");
-        continue;
-      case UdpParseResult::kBadLength:
-        platform::OutputDebugString("udp data length err\n");
-        continue;
-      case UdpParseResult::kOk:
-        break;
-    }
-    onDatagram(state, d, m_datagram.get(), static_cast<size_t>(n));
+    onReceived(state, m_datagram.get(), static_cast<size_t>(n));
   }
   if (!StopRequested()) m_client->Notify(KV_EVENT_LINK, LINK_CLOSED);
   return 0;
+}
+
+void CAVSource_UDP::FeedDatagram(const uint8_t* data, size_t length) {
+  if (m_store && data != nullptr && length <= kUdpMaxDatagram) onReceived(m_fedState, data, length);
+}
+
+void CAVSource_UDP::onReceived(LoopState& state, const uint8_t* raw, size_t rawLength) {
+  UdpDatagram d;
+  switch (ParseUdpDatagram(raw, rawLength, &d)) {
+    case UdpParseResult::kTooSmall:
+      platform::OutputDebugString("udp ret length too small\n");
+      return;
+    case UdpParseResult::kBadLength:
+      platform::OutputDebugString("udp data length err\n");
+      return;
+    case UdpParseResult::kOk:
+      break;
+  }
+  onDatagram(state, d, raw, rawLength);
 }
 
 void CAVSource_UDP::onDatagram(LoopState& state, const UdpDatagram& d, const uint8_t* raw,

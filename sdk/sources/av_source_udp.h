@@ -34,6 +34,10 @@ class CAVSource_UDP : public CAVSource {
   // The last set-up result of Open.
   int LastSocketError() const { return m_lastError; }
 
+  // Handles one datagram as if the device had sent it (the length checks, sequencing and
+  // processing of the receive loop). For tests and fuzzing while the thread is not running.
+  void FeedDatagram(const uint8_t* data, size_t length);
+
  private:
   struct LoopState {
     uint32_t streamId = 0;
@@ -42,6 +46,8 @@ class CAVSource_UDP : public CAVSource {
     platform::VoiceCodecState g726{};
   };
 
+  // Checks the length fields of a datagram from the device and hands it on.
+  void onReceived(LoopState& state, const uint8_t* raw, size_t rawLength);
   // Handles one accepted datagram according to the sequencing rules.
   void onDatagram(LoopState& state, const UdpDatagram& d, const uint8_t* raw, size_t rawLength);
   bool resynchronise(LoopState& state, const UdpDatagram& d);
@@ -56,6 +62,7 @@ class CAVSource_UDP : public CAVSource {
   platform::Socket m_socket;
   platform::SocketAddress m_device;
   int m_lastError = 0;
+  LoopState m_fedState;
   // Receive and decode buffers, allocated once by Open.
   std::unique_ptr<uint8_t[]> m_datagram;
   std::unique_ptr<uint8_t[]> m_voiceFrame;
