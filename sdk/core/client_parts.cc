@@ -7,6 +7,7 @@
 #include "sdk/core/net_client.h"
 #include "sdk/media/av_sound.h"
 #include "sdk/sources/av_source.h"
+#include "sdk/sources/av_source_file.h"
 #include "sdk/sources/av_source_udp.h"
 
 namespace kv {
@@ -19,10 +20,10 @@ ClientPartsFactory& Current() {
   return factory;
 }
 
-// Sources by client kind. The RTSP transports and record-file replay are not part of this
-// build yet: those clients get no source and their start fails cleanly.
+// Sources by client kind: a replay client plays its record file. The RTSP transports are not
+// part of this build yet: those clients get no source and their start fails cleanly.
 std::unique_ptr<CAVSource> MakeDefaultSource(CNetClient& client) {
-  if (client.m_replay) return nullptr;
+  if (client.m_replay) return std::make_unique<CAVSource_File>();
   switch (client.m_param.transport) {
     case TRANSPORT_UDP:
       return std::make_unique<CAVSource_UDP>();

@@ -1,0 +1,90 @@
+// CAVSource_File: the source of a replay client. It recognises the record file's layout,
+// finds or builds its key-frame index and feeds the stored video and audio into the
+// client's conduits in file order; the display worker paces what it is given. Seeking, the
+// end of the file and the audio are handled here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "sdk/platform/voice_codec.h"
+#include "sdk/record/avi_reader.h"
+#include "sdk/record/record_reader.h"
+#include "sdk/sources/av_source.h"
+
+namespace kv {
+
+class CAVDisplay;
+
+class CAVSource_File : public CAVSource {
+ public:
+  CAVSource_File();
+  ~CAVSource_File() override;
+
+  int Open() override;
+  void Close() override;
+  int Run() override;
+  int Stop() override;
+  IDisplayControl* Display() override;
+
+  // The layout number (RecordLayout), -1 before a successful Open.
+  int Kind() const { return m_kind; }
+  const std::vector<IndexEntry>& ReplayIndex() const { return m_replayIndex; }
+  // How the index was found (tests).
+  bool IndexFromTrailer() const { return m_indexFromTrailer; }
+
+ private:
+  // What distinguishes the loops over native-style units.
+  struct UnitLoop {
+    bool startAtIndex;        // native: start at the first index entry
+    bool wholePictures;       // MJPEG: every video unit is one picture
+    int32_t frameLimit;       // complete frames the video conduit may hold before a write
+    uint32_t retryMs;         // sleep between refused video writes
+    size_t sampleLimit;       // decoded audio must have fewer samples than this
+    uint32_t endWaitMs;       // sleep while at the end of the file
+  };
+  enum class Step { kUnit, kEnd };
+
+  bool openFile();
+  uint8_t sniffUnitsCodec();
+  uint8_t sniffAviCodec();
+  int runUnits(const UnitLoop& loop);
+  Step readUnit(const UnitLoop& loop, uint64_t* position);
+  int runAvi();
+  Step readAviEntry(uint64_t* p);
+  // Writes to the video conduit once it holds at most frameLimit frames; false when a
+  // seek or a stop came first.
+  bool writeVideo(const uint8_t* data, uint32_t length, int32_t endOfFrame, int32_t timeStamp,
+                  int32_t frameLimit, uint32_t retryMs);
+  // Writes PCM to the audio conduit in pieces it can take, retrying while refused.
+  void writeAudio(const uint8_t* pcm, size_t bytes);
+  void playVoice(uint32_t codec, const uint8_t* frame, uint32_t length, size_t sampleLimit);
+  bool audioWanted() const;
+  // Carries out a pending seek; true when the position moved.
+  bool serveUnitSeek(uint64_t* position);
+  bool serveAviSeek(uint64_t* p);
+  void reachEnd();
+  void waitAtEnd(uint32_t sleepMs, bool* atEnd, const std::function<bool()>& serveSeek);
+
+  std::vector<IndexEntry> m_replayIndex;
+  std::unique_ptr<uint8_t[]> m_readBuffer;
+  size_t m_readBufferSize = 0;
+  FileRecordInput m_file;
+  int m_kind = -1;
+  bool m_indexFromTrailer = false;
+  uint64_t m_dataEnd = 0;
+  AviIndexLocation m_avi;
+  std::unique_ptr<CAVDisplay> m_display;
+  // Audio decoding state of the running loop.
+  platform::VoiceCodecState m_g711{};
+  platform::VoiceCodecState m_g726{};
+  int32_t m_g711Mode = 0;  // mode the state was reset for; 0 not yet
+  int32_t m_g726Mode = 0;
+  std::unique_ptr<int16_t[]> m_pcm;
+  // The frame being assembled in the video conduit (native and legacy).
+  uint32_t m_pendingTimeStamp = 0;
+};
+
+}  // namespace kv
