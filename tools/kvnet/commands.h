@@ -3,7 +3,9 @@
 
 namespace kvnet {
 
-// Runs the end-to-end demonstration; returns the process exit code.
+// "kvnet live": views, hears and records one live channel; returns the process exit code.
+int RunLive(int argc, char** argv);
+// "kvnet demo": runs a simulated camera and a live client against it; returns the exit code.
 int RunDemo(int argc, char** argv);
 
 }  // namespace kvnet

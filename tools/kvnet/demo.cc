@@ -1,57 +1,264 @@
-// kvnet demo: starts the library, shows its settings, events and client lifecycle through the
-// public interface, and reports what this build can and cannot do yet.
-#include <atomic>
+// kvnet demo: the simulated camera on loopback and a live client against it, end to end through
+// the public interface: view (in an X11 window, on a private Xvfb when there is no display),
+// sound into a WAV file, a normal and an alarm recording, events, status and a screenshot.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "KvNetClient.h"
+#include "kvnet/child_process.h"
 #include "kvnet/commands.h"
+#include "kvnet/console.h"
+#include "kvnet/event_names.h"
+#include "kvnet/live_session.h"
+#include "kvnet/record_file_info.h"
+#include "kvnet/xvfb_display.h"
 
 namespace kvnet {
 namespace {
 
-std::atomic<int> gEvents{0};
+namespace fs = std::filesystem;
 
-void KVNET_CALL OnEvent(KVNET_HANDLE client, int eventClass, int code, int userValue) {
-  ++gEvents;
-  std::printf("event: client %p class %d code %d user %d\n", static_cast<void*>(client),
-              eventClass, code, userValue);
+// Timeline: the device sends for 12 s, the client runs 10 s; the normal recording covers 8 s
+// and the alarm recording 2 s, extended after 1 s by 3 s (4 s in all).
+constexpr int kDeviceSeconds = 12;
+constexpr int kClientSeconds = 10;
+constexpr int kRecordSeconds = 8;
+constexpr int kAlarmSeconds = 2;
+constexpr int kAlarmExtendAfter = 1;
+constexpr int kAlarmExtendBy = 3;
+
+[[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  return line;
 }
 
-bool Check(const char* what, bool ok) {
-  std::printf("  %-58s %s\n", what, ok ? "ok" : "FAILED");
-  return ok;
+// A UDP port that is free on every local address right now (the client binds the wildcard).
+int FreeUdpPort() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+uint32_t Le32(const unsigned char* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// "N bytes, S.S s of sound" for a RIFF/WAVE file, or why not.
+std::string DescribeWav(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return "missing";
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
+                                   std::istreambuf_iterator<char>());
+  if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+      std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
+    return Format("%zu bytes, not a WAV file", bytes.size());
+  }
+  uint32_t byteRate = 0;
+  uint32_t dataBytes = 0;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const uint32_t size = Le32(&bytes[at + 4]);
+    if (std::memcmp(&bytes[at], "fmt ", 4) == 0 && at + 8 + 12 <= bytes.size()) {
+      byteRate = Le32(&bytes[at + 8 + 8]);
+    } else if (std::memcmp(&bytes[at], "data", 4) == 0) {
+      dataBytes = static_cast<uint32_t>(std::min<uint64_t>(size, bytes.size() - at - 8));
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  if (byteRate == 0) return Format("%zu bytes, no format chunk", bytes.size());
+  return Format("%zu bytes, %.1f s of sound", bytes.size(), double(dataBytes) / byteRate);
+}
+
+// Prints one recording's line of the summary; returns its index-point count (0 when unusable).
+uint32_t DescribeRecording(const char* label, const std::string& path) {
+  std::string error;
+  std::optional<RecordFileInfo> info = ReadRecordFileInfo(path, &error);
+  if (!info) {
+    PrintLine(Format("  %-20s %s", label, error.c_str()));
+    return 0;
+  }
+  PrintLine(Format("  %-20s %s: %llu bytes, %u index points (%s/%s %ux%u)", label, path.c_str(),
+                   static_cast<unsigned long long>(info->size), info->indexPoints,
+                   VideoCodecName(info->videoCodec).c_str(),
+                   AudioCodecName(info->audioCodec).c_str(), info->width, info->height));
+  return info->indexPoints;
+}
+
+// The last line the device wrote (its "kvdevice sent: ..." summary).
+std::string LastLine(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  std::string last;
+  while (std::getline(file, line)) {
+    if (!line.empty()) last = line;
+  }
+  return last;
 }
 
 }  // namespace
 
-int RunDemo(int, char**) {
-  bool ok = true;
-  std::puts("KvNetClient demo");
-  ok &= Check("KVNET_Startup", KVNET_Startup(0, 0, OnEvent, 0) == 1);
-  ok &= Check("KVNET_SetWaitTime(3, -1, 2)", KVNET_SetWaitTime(3, -1, 2) == 1);
-  ok &= Check("KVNET_GetClientState(null) is 0xFFFF", KVNET_GetClientState(nullptr) == 0xFFFF);
-
-  KVNET_CLIENT_PARAM param;
-  std::memset(&param, 0, sizeof param);
-  param.transport = 3;
-  std::strcpy(param.address, "127.0.0.1:5000");
-  ok &= Check("an unknown transport is refused", KVNET_ClientStart(&param) == nullptr);
-
-  param.transport = TRANSPORT_UDP;
-  KVNET_HANDLE live = KVNET_ClientStart(&param);
-  if (live != nullptr) {
-    std::printf("  live client started: state %d\n", KVNET_GetClientState(live));
-    KVNET_ClientStop(live);
-  } else {
-    std::puts("  live view: no stream source is part of this build yet (client refused cleanly)");
+int RunDemo(int argc, char** argv) {
+  fs::path out = "kvnet-demo-out";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
+      out = argv[++i];
+    } else {
+      PrintError(std::string("kvnet demo: unknown option ") + argv[i] +
+                 "\nusage: kvnet demo [--out DIR]");
+      return 2;
+    }
   }
-  KVNET_HANDLE replay = KVNET_OpenFile("/nonexistent/demo.rec", 0, 1);
-  ok &= Check("a missing record file is refused", replay == nullptr);
+  std::error_code ec;
+  fs::create_directories(out, ec);
+  out = fs::absolute(out, ec);
+  if (ec || !fs::is_directory(out)) {
+    PrintError("kvnet demo: cannot create the output folder " + out.string());
+    return 1;
+  }
+  InstallInterruptHandler();
 
+  const std::string device = FindProgram("kvdevice/kvdevice", "kvdevice");
+  if (device.empty()) {
+    PrintError(
+        "kvnet demo: the device simulator kvdevice was found neither next to kvnet nor "
+        "on PATH");
+    return 1;
+  }
+
+  // The library picks its window system at the first window it meets, so the display is settled
+  // before the library starts.
+  std::unique_ptr<XvfbDisplay> xvfb;
+  const char* display = std::getenv("DISPLAY");
+  if (display != nullptr && *display != '\0' && DisplayReachable(nullptr)) {
+    PrintLine(Format("demo: using the X display %s", display));
+  } else {
+    std::string error;
+    xvfb = XvfbDisplay::Start(&error);
+    if (xvfb != nullptr) {
+      ::setenv("DISPLAY", xvfb->Name().c_str(), 1);
+      PrintLine("demo: no X display here; started Xvfb on " + xvfb->Name());
+    } else {
+      ::unsetenv("DISPLAY");
+      PrintLine("demo: no X display and " + error + "; running without a window");
+    }
+  }
+
+  const std::string normalPath = (out / "demo-normal.rec").string();
+  const std::string alarmPath = (out / "demo-alarm.rec").string();
+  const std::string screenshotPath = (out / "demo-window.png").string();
+  const std::string deviceLog = (out / "kvdevice.log").string();
+  std::string wavPath;
+  const char* audioOut = std::getenv("KVNET_AUDIO_OUT");
+  if (audioOut == nullptr || *audioOut == '\0') {
+    wavPath = (out / "demo-audio.wav").string();
+    ::setenv("KVNET_AUDIO_OUT", ("wav:" + wavPath).c_str(), 1);
+  }
+  // Files of an earlier run must not pass for this run's results.
+  for (const std::string& stale : {normalPath, alarmPath, screenshotPath, wavPath, deviceLog}) {
+    if (!stale.empty()) fs::remove(stale, ec);
+  }
+
+  const int port = FreeUdpPort();
+  if (port == 0) {
+    PrintError("kvnet demo: no free UDP port on this machine");
+    return 1;
+  }
+  const std::string address = "127.0.0.1:" + std::to_string(port);
+  if (KVNET_Startup(0, 0, EventLog::OnEvent, 0) != 1) {
+    PrintError("kvnet: the library could not start");
+    return 1;
+  }
+  PrintLine(
+      Format("demo: sound goes to %s", wavPath.empty() ? audioOut : ("wav:" + wavPath).c_str()));
+
+  LiveOptions options;
+  options.address = address;
+  options.window = true;
+  options.sound = true;
+  options.recordPath = normalPath;
+  options.recordSeconds = kRecordSeconds;
+  options.alarmPath = alarmPath;
+  options.alarmSeconds = kAlarmSeconds;
+  options.alarmExtendAfter = kAlarmExtendAfter;
+  options.alarmExtendBy = kAlarmExtendBy;
+  options.seconds = kClientSeconds;
+  options.screenshotPath = screenshotPath;
+
+  // The device starts once the client listens, so its first key frame is not lost.
+  std::unique_ptr<ChildProcess> deviceProcess;
+  LiveResult result = LiveSession(options).Run([&] {
+    std::string error;
+    deviceProcess =
+        ChildProcess::Start({device, "--target", address, "--codec", "h264", "--audio", "g711u",
+                             "--duration", std::to_string(kDeviceSeconds), "--realtime"},
+                            deviceLog, -1, &error);
+    if (deviceProcess == nullptr) {
+      PrintError("kvnet demo: cannot start " + device + ": " + error);
+    } else {
+      PrintLine(
+          Format("demo: kvdevice (pid %d) sends a generated H.264 picture and a G.711 "
+                 "tone to %s for %d s",
+                 deviceProcess->Pid(), address.c_str(), kDeviceSeconds));
+    }
+  });
+  if (deviceProcess != nullptr) deviceProcess->Stop(2000);
   KVNET_Cleanup();
-  std::printf("events received: %d\n", gEvents.load());
-  std::puts(ok ? "demo finished: ok" : "demo finished: FAILED");
+
+  // Replay of the normal recording (KVNET_OpenFile into the same window, then the replay
+  // controls) belongs here, between the live run and the summary.
+
+  PrintLine("summary:");
+  PrintLine(Format("  %-20s %lld (sum of the per-second counts)", "pictures decoded",
+                   static_cast<long long>(result.pictures)));
+  PrintLine(Format("  %-20s %d kbit/s", "average bit rate", result.averageKbps()));
+  std::string events;
+  for (const auto& [name, count] : EventLog::Instance().Counts()) {
+    events += (events.empty() ? "" : ", ") + name + (count > 1 ? " x" + std::to_string(count) : "");
+  }
+  PrintLine(Format("  %-20s %d: %s", "events seen", EventLog::Instance().Total(), events.c_str()));
+  const uint32_t normalIndex = DescribeRecording("normal recording", normalPath);
+  DescribeRecording("alarm recording", alarmPath);
+  if (!wavPath.empty()) {
+    PrintLine(Format("  %-20s %s: %s", "sound", wavPath.c_str(), DescribeWav(wavPath).c_str()));
+  }
+  if (result.windowUsed) {
+    PrintLine(Format("  %-20s %s", "screenshot",
+                     result.screenshotWritten ? screenshotPath.c_str() : "not written"));
+  } else {
+    PrintLine(Format("  %-20s none (no window)", "screenshot"));
+  }
+  PrintLine(Format("  %-20s %s", "device", LastLine(deviceLog).c_str()));
+  PrintLine(Format("  %-20s %s", "output folder", out.c_str()));
+
+  const bool ok = result.started && result.pictures > 0 && normalIndex > 0 &&
+                  (!result.windowUsed || result.screenshotWritten) && !Interrupted();
+  PrintLine(ok ? "demo finished: ok" : "demo finished: FAILED");
   return ok ? 0 : 1;
 }
 

@@ -10,7 +10,13 @@ void Usage() {
   std::puts(
       "usage: kvnet <command> [options]\n"
       "commands:\n"
-      "  demo    run the library end to end with what this build contains");
+      "  live --udp HOST:PORT [--window] [--sound] [--record PATH [--record-seconds N]]\n"
+      "       [--alarm-record PATH --alarm-seconds N] [--seconds N] [--screenshot FILE.png]\n"
+      "          view, hear and record one live channel of the proprietary UDP stream\n"
+      "          (the local port PORT receives from HOST); ends after N seconds or on Ctrl-C\n"
+      "  demo [--out DIR]\n"
+      "          runs the device simulator and a live client against it on loopback and\n"
+      "          leaves recordings, sound and a screenshot in DIR (default ./kvnet-demo-out)");
 }
 
 }  // namespace
@@ -20,7 +26,12 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
+  if (std::strcmp(argv[1], "live") == 0) return kvnet::RunLive(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "demo") == 0) return kvnet::RunDemo(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
+    Usage();
+    return 0;
+  }
   Usage();
   return 2;
 }

@@ -1,0 +1,244 @@
+// The live client loop of kvnet, on the public C interface only.
+#include "kvnet/live_session.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "KvNetClient.h"
+#include "kvnet/console.h"
+#include "kvnet/event_names.h"
+#include "kvnet/video_window.h"
+
+namespace kvnet {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kTick{50};
+
+[[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  return line;
+}
+
+// Record paths must name a directory; a bare file name is taken as one in the current folder.
+std::string RecordPathFor(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.string();
+}
+
+bool ParseInt(const char* text, int low, int high, int* out) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < low || value > high) return false;
+  *out = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+bool ParseLiveOptions(int argc, char** argv, LiveOptions* options, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    auto value = [&]() -> const char* { return hasValue ? argv[++i] : nullptr; };
+    auto intValue = [&](int low, int high, int* out) {
+      const char* text = value();
+      if (text == nullptr || !ParseInt(text, low, high, out)) {
+        *error = "bad or missing value for " + arg;
+        return false;
+      }
+      return true;
+    };
+    if (arg == "--udp") {
+      const char* text = value();
+      if (text == nullptr || std::strchr(text, ':') == nullptr || std::strlen(text) > 160) {
+        *error = "--udp needs HOST:PORT";
+        return false;
+      }
+      options->address = text;
+    } else if (arg == "--window") {
+      options->window = true;
+    } else if (arg == "--sound") {
+      options->sound = true;
+    } else if (arg == "--record" || arg == "--alarm-record" || arg == "--screenshot") {
+      const char* text = value();
+      if (text == nullptr || *text == '\0') {
+        *error = arg + " needs a path";
+        return false;
+      }
+      (arg == "--record"         ? options->recordPath
+       : arg == "--alarm-record" ? options->alarmPath
+                                 : options->screenshotPath) = text;
+    } else if (arg == "--record-seconds") {
+      if (!intValue(0, 86400, &options->recordSeconds)) return false;
+    } else if (arg == "--alarm-seconds") {
+      if (!intValue(1, 1800, &options->alarmSeconds)) return false;
+    } else if (arg == "--seconds") {
+      if (!intValue(0, 86400 * 365, &options->seconds)) return false;
+    } else {
+      *error = "unknown option " + arg;
+      return false;
+    }
+  }
+  if (options->address.empty()) {
+    *error = "--udp HOST:PORT is required";
+    return false;
+  }
+  if (!options->alarmPath.empty() && options->alarmSeconds == 0) {
+    *error = "--alarm-record needs --alarm-seconds N";
+    return false;
+  }
+  if (!options->screenshotPath.empty() && !options->window) {
+    *error = "--screenshot needs --window";
+    return false;
+  }
+  return true;
+}
+
+LiveResult LiveSession::Run(const std::function<void()>& onListening) {
+  LiveResult result;
+  std::unique_ptr<VideoWindow> window;
+  if (options_.window) {
+    std::string error;
+    window = VideoWindow::Open(options_.windowWidth, options_.windowHeight,
+                               "kvnet " + options_.address, &error);
+    if (window == nullptr) {
+      PrintLine("live: " + error + "; running without a window");
+    } else {
+      const char* display = std::getenv("DISPLAY");
+      PrintLine(Format("live: window 0x%x (%dx%d) on display %s", window->Id(), window->Width(),
+                       window->Height(), display != nullptr ? display : "?"));
+    }
+  }
+  result.windowUsed = window != nullptr;
+
+  KVNET_CLIENT_PARAM param;
+  std::memset(&param, 0, sizeof param);
+  param.transport = TRANSPORT_UDP;
+  param.view = 1;
+  param.videoWnd = window != nullptr ? window->Id() : 0;
+  std::snprintf(param.address, sizeof param.address, "%s", options_.address.c_str());
+  KVNET_HANDLE client = KVNET_ClientStart(&param);
+  if (client == nullptr) {
+    PrintError("kvnet: cannot start a live client for " + options_.address +
+               " (is the port free?)");
+    return result;
+  }
+  result.started = true;
+  const Clock::time_point start = Clock::now();
+  PrintLine("live: listening for the proprietary UDP stream at " + options_.address);
+  if (options_.sound) {
+    PrintLine(KVNET_ClientPlayAudio(client) == 1 ? "live: sound on"
+                                                 : "live: sound could not start");
+  }
+  if (onListening) onListening();
+
+  const std::string recordPath = RecordPathFor(options_.recordPath);
+  const std::string alarmPath = RecordPathFor(options_.alarmPath);
+  bool recordsTried = false;
+  Clock::time_point alarmStart;
+  int second = 0;
+  const Clock::time_point end = start + std::chrono::seconds(options_.seconds);
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    if (Interrupted()) {
+      PrintLine("live: interrupted");
+      break;
+    }
+    // The last second's status line is printed before the end.
+    if (options_.seconds > 0 && now >= end && second >= options_.seconds) break;
+    if (window != nullptr && !window->PumpEvents()) {
+      PrintLine("live: window closed");
+      break;
+    }
+    const bool connected = KVNET_GetClientState(client) == LINK_CONNECTED ||
+                           EventLog::Instance().Seen(KV_EVENT_LINK, LINK_CONNECTED);
+    result.connected = result.connected || connected;
+
+    // Recordings start once the stream is there, so their headers carry its codecs and size.
+    if (connected && !recordsTried) {
+      recordsTried = true;
+      if (!recordPath.empty()) {
+        result.recordStarted =
+            KVNET_ClientStartRecord(client, recordPath.c_str(), options_.recordSeconds) == 1;
+        PrintLine(result.recordStarted
+                      ? Format("record: normal recording into %s for %s", recordPath.c_str(),
+                               options_.recordSeconds > 0
+                                   ? (std::to_string(options_.recordSeconds) + " s").c_str()
+                                   : "the whole run")
+                      : "record: cannot record into " + recordPath);
+      }
+      if (!alarmPath.empty()) {
+        alarmStart = Clock::now();
+        result.alarmStarted =
+            KVNET_ClientStartAlarmRecord(client, alarmPath.c_str(),
+                                         static_cast<unsigned>(options_.alarmSeconds)) == 1;
+        PrintLine(result.alarmStarted ? Format("record: alarm recording into %s for %d s",
+                                               alarmPath.c_str(), options_.alarmSeconds)
+                                      : "record: cannot record the alarm into " + alarmPath);
+      }
+    }
+    if (result.alarmStarted && !result.alarmExtended && options_.alarmExtendAfter > 0 &&
+        options_.alarmExtendBy > 0 &&
+        now - alarmStart >= std::chrono::seconds(options_.alarmExtendAfter)) {
+      result.alarmExtended =
+          KVNET_ClientStartAlarmRecord(client, alarmPath.c_str(),
+                                       static_cast<unsigned>(options_.alarmExtendBy)) == 1;
+      PrintLine(Format("record: alarm %s by %d s from now (a new alarm)",
+                       result.alarmExtended ? "extended" : "could not be extended",
+                       options_.alarmExtendBy));
+    }
+
+    if (now - start >= std::chrono::seconds(second + 1)) {
+      ++second;
+      int kbps = 0;
+      int pictures = 0;
+      KVNET_GetBitStreamInfo(client, &kbps, &pictures);
+      KVNET_VIDEO_INFO info;
+      std::memset(&info, 0, sizeof info);
+      KVNET_GetClientParam(client, &info);
+      const int state = KVNET_GetClientState(client);
+      result.pictures += pictures;
+      if (result.connected) {
+        result.kbitSum += kbps;
+        ++result.connectedSeconds;
+      }
+      PrintLine(Format("status: %3ds state %s %d kbit/s %d pictures/s %ux%u %s %s", second,
+                       ClientStateName(state).c_str(), kbps, pictures, info.width, info.height,
+                       VideoCodecName(info.videoCodec).c_str(),
+                       AudioCodecName(info.audioCodec).c_str()));
+    }
+    std::this_thread::sleep_for(kTick);
+  }
+
+  if (window != nullptr && !options_.screenshotPath.empty()) {
+    std::string error;
+    result.screenshotWritten = window->SavePng(options_.screenshotPath, &error);
+    PrintLine(result.screenshotWritten ? "screenshot: " + options_.screenshotPath
+                                       : "screenshot: failed: " + error);
+  }
+  // Stopping the recordings first writes their index trailers before the client goes away.
+  if (!recordPath.empty()) KVNET_ClientStopRecord(client);
+  if (!alarmPath.empty()) KVNET_ClientStopAlarmRecord(client);
+  if (options_.sound) KVNET_ClientStopAudio(client);
+  KVNET_ClientStop(client);
+  result.runSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  PrintLine(Format("live: client stopped after %.1f s", result.runSeconds));
+  return result;
+}
+
+}  // namespace kvnet
