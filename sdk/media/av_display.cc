@@ -530,6 +530,10 @@ int CAVDisplay::loopMpeg4() {
       platform::Sleep(10);
       continue;
     }
+    // A frame holding the stream header and a picture reports the picture, so the decoded size
+    // is taken from every picture, not only from a header that comes alone.
+    c.m_decodedWidth = pic.width;
+    c.m_decodedHeight = pic.height;
     if (live()) {
       const uint32_t now = platform::GetTickCount();
       if (catchUp) {
