@@ -1,0 +1,397 @@
+// Replay of record files end to end through KVNET_OpenFile: every layout plays to the end
+// with the expected pictures and sound, the end event, seeking, pause, step, speed levels,
+// files without a trailer or key frames, and damaged files.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KvNetClient.h"
+#include "sdk/core/net_client.h"
+#include "sdk/platform/headless_window.h"
+#include "sdk/platform/surface_headless.h"
+#include "sdk/platform/window_system.h"
+#include "tests/support/record_writers.h"
+#include "tests/support/test_streams.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using test::StoredStream;
+
+struct Seen {
+  std::mutex mutex;
+  std::vector<int> pictures;
+  std::vector<Clock::time_point> times;
+  int ends = 0;
+};
+Seen gSeen;
+
+// Reads the picture number from what was just drawn into the window's back surface.
+int KVNET_CALL OnDraw(KVNET_HANDLE, void* dc, void*) {
+  cairo_surface_t* target = cairo_get_target(static_cast<cairo_t*>(dc));
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) return 0;
+  cairo_surface_flush(target);
+  const int w = cairo_image_surface_get_width(target);
+  const int h = cairo_image_surface_get_height(target);
+  const int stride = cairo_image_surface_get_stride(target);
+  const uint8_t* data = cairo_image_surface_get_data(target);
+  std::vector<uint8_t> y(static_cast<size_t>(w) * h);
+  for (int r = 0; r < h; ++r) {
+    for (int c = 0; c < w; ++c) {
+      const uint8_t* p = data + static_cast<size_t>(r) * stride + c * 4;
+      y[static_cast<size_t>(r) * w + c] = static_cast<uint8_t>((p[0] * 29 + p[1] * 150 + p[2] * 77) >> 8);
+    }
+  }
+  const int number = test::ReadPictureNumber(y.data(), w, w, h);
+  std::lock_guard<std::mutex> lock(gSeen.mutex);
+  gSeen.pictures.push_back(number);
+  gSeen.times.push_back(Clock::now());
+  return 0;
+}
+
+void KVNET_CALL OnEvent(KVNET_HANDLE, int eventClass, int code, int user) {
+  if (eventClass != KV_EVENT_REPLAY_END) return;
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(user, 0);
+  std::lock_guard<std::mutex> lock(gSeen.mutex);
+  ++gSeen.ends;
+}
+
+class Replay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kvnet-replay-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    wav_ = (dir_ / "out.wav").string();
+    setenv("KVNET_AUDIO_OUT", ("wavfast:" + wav_).c_str(), 1);
+    saved_ = platform::ReplaceWindowSystemForTest(std::make_unique<platform::HeadlessWindowSystem>());
+    platform::HeadlessDisplay::Get().Reset();
+    // The raster stays below the windows, so drawing never waits for a blank.
+    platform::HeadlessDisplay::Get().SetFixedScanLine(1070);
+    KVNET_Startup(0, 0, OnEvent, 0);
+    KVNET_SetDrawCallback(OnDraw);
+    Reset();
+  }
+  void TearDown() override {
+    Close();
+    KVNET_SetDrawCallback(nullptr);
+    KVNET_Startup(0, 0, nullptr, 0);
+    platform::HeadlessDisplay::Get().Reset();
+    platform::ReplaceWindowSystemForTest(std::move(saved_));
+    unsetenv("KVNET_AUDIO_OUT");
+    fs::remove_all(dir_);
+  }
+  void Reset() {
+    std::lock_guard<std::mutex> lock(gSeen.mutex);
+    gSeen.pictures.clear();
+    gSeen.times.clear();
+    gSeen.ends = 0;
+  }
+  std::string Path(const std::string& name) { return (dir_ / name).string(); }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string p = Path(name);
+    EXPECT_TRUE(test::WriteFileBytes(p, bytes));
+    return p;
+  }
+  KVNET_HANDLE Open(const std::string& path, int width, int height, int paused = 0) {
+    Close();
+    Reset();
+    auto* windows = platform::GetHeadlessWindowSystem();
+    const uint32_t window = windows->CreateWindow(0, 0, width, height, true);
+    handle_ = KVNET_OpenFile(path.c_str(), window, paused);
+    return handle_;
+  }
+  void Close() {
+    if (handle_ != nullptr) KVNET_CloseFile(handle_);
+    handle_ = nullptr;
+  }
+  CNetClient* client() { return CNetClient::FromHandle(handle_); }
+  std::vector<int> Pictures() {
+    std::lock_guard<std::mutex> lock(gSeen.mutex);
+    return gSeen.pictures;
+  }
+  int Ends() {
+    std::lock_guard<std::mutex> lock(gSeen.mutex);
+    return gSeen.ends;
+  }
+  // Polls pred every 10 ms for up to ms milliseconds (a failure guard only).
+  static bool WaitFor(const std::function<bool()>& pred, int ms) {
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+      if (Clock::now() > until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+  static void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  // Every picture once, in order, from first to last.
+  static void ExpectRun(const std::vector<int>& got, int first, int last) {
+    ASSERT_FALSE(got.empty());
+    std::vector<int> want;
+    for (int i = first; i <= last; ++i) want.push_back(i);
+    EXPECT_EQ(got, want);
+  }
+  // The WAV output is the start of the expected sound and lacks at most the player's last
+  // partial block.
+  void ExpectSound(const std::vector<int16_t>& expected) {
+    Close();
+    const std::vector<int16_t> got = test::ReadWavSamples(wav_);
+    ASSERT_GE(got.size() + 400, expected.size());
+    ASSERT_LE(got.size(), expected.size());
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin()));
+  }
+  void PlayToEnd(int last) {
+    ASSERT_TRUE(WaitFor([&] { return Ends() >= 1 && !Pictures().empty() && Pictures().back() == last; }, 15000))
+        << "pictures " << Pictures().size() << ", ends " << Ends();
+  }
+
+  fs::path dir_;
+  std::string wav_;
+  std::unique_ptr<platform::WindowSystem> saved_;
+  KVNET_HANDLE handle_ = nullptr;
+};
+
+test::StreamOptions Options(int pictures, int key, int rate = 25) {
+  test::StreamOptions o;
+  o.width = 160;
+  o.height = 128;
+  o.pictures = pictures;
+  o.keyInterval = key;
+  o.frameRate = rate;
+  return o;
+}
+
+TEST_F(Replay, NativeFromTheRecorderPlaysToTheEndWithItsSound) {
+  const StoredStream s = test::MakeH264Stream(Options(50, 25));
+  const std::string path = Path("native.kv");
+  ASSERT_TRUE(test::RecordWithRecorder(s, path));
+  ASSERT_NE(Open(path, 160, 128), nullptr);
+  EXPECT_EQ(KVNET_ReplayTotalTime(handle_), 1u);  // key pictures 0 and 25
+  KVNET_VIDEO_INFO info{};
+  KVNET_GetClientParam(handle_, &info);
+  EXPECT_EQ(info.videoCodec, VCODEC_H264);
+  EXPECT_EQ(info.audioCodec, ACODEC_G711U);
+  EXPECT_EQ(info.width, 160);
+  EXPECT_EQ(info.frameRate, 25);
+  bool within = true;
+  WaitFor([&] {
+    within = within && KVNET_ReplayCurTime(handle_) <= KVNET_ReplayTotalTime(handle_);
+    return Ends() >= 1 && !Pictures().empty() && Pictures().back() == 49;
+  }, 15000);
+  EXPECT_TRUE(within);
+  ExpectRun(Pictures(), 0, 49);
+  Sleep(300);
+  EXPECT_EQ(Ends(), 1);  // once per arrival at the end
+  ExpectSound(s.pcm);
+}
+
+TEST_F(Replay, MjpegFromTheRecorderPlaysToTheEndWithItsSound) {
+  const StoredStream s = test::MakeMjpegStream(Options(30, 1));
+  const std::string path = Path("mjpeg.kv");
+  ASSERT_TRUE(test::RecordWithRecorder(s, path));
+  ASSERT_NE(Open(path, 160, 128), nullptr);
+  PlayToEnd(29);
+  ExpectRun(Pictures(), 0, 29);
+  ExpectSound(s.pcm);
+}
+
+TEST_F(Replay, LegacyFilesWithAndWithoutTrailerPlay) {
+  const StoredStream s = test::MakeH264Stream(Options(30, 10));
+  for (bool trailer : {true, false}) {
+    SCOPED_TRACE(trailer);
+    ASSERT_NE(Open(Write("legacy.dat", test::WriteLegacyBytes(s, trailer)), 160, 128), nullptr);
+    PlayToEnd(29);
+    ExpectRun(Pictures(), 0, 29);
+    EXPECT_EQ(KVNET_ReplayTotalTime(handle_), 0u);  // keys at 0, 10, 20: 800 ms
+    ExpectSound(s.pcm);
+  }
+}
+
+TEST_F(Replay, AviFilesPlayWithTheirSound) {
+  const StoredStream h264 = test::MakeH264Stream(Options(30, 10));
+  const StoredStream mjpeg = test::MakeMjpegStream(Options(30, 1));
+  struct Case {
+    const StoredStream* s;
+    const char* fourcc;
+  } cases[] = {{&h264, "H264"}, {&mjpeg, "MJPG"}, {&h264, "\0\0\0\0"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fourcc);
+    ASSERT_NE(Open(Write("clip.avi", test::WriteAviBytes(*c.s, c.fourcc)), 160, 128), nullptr);
+    EXPECT_EQ(KVNET_ReplayTotalTime(handle_), 1u);  // 30 frames at 25/s
+    PlayToEnd(29);
+    ExpectRun(Pictures(), 0, 29);
+    ExpectSound(c.s->pcm);
+  }
+}
+
+TEST_F(Replay, FileOfAKilledRecorderOpensByScanningAndPlays) {
+  const StoredStream s = test::MakeH264Stream(Options(60, 25));
+  const std::string path = Path("killed.kv");
+  ASSERT_TRUE(test::RecordWithRecorder(s, path));
+  std::vector<uint8_t> b = test::ReadFileBytes(path);
+  const uint32_t n = b[b.size() - 12];
+  b.resize(b.size() - 22 - 16 * n - 7);  // no trailer, the last unit cut short
+  ASSERT_NE(Open(Write("killed2.kv", b), 160, 128), nullptr);
+  EXPECT_EQ(KVNET_ReplayTotalTime(handle_), 2u);  // keys at 0, 25, 50
+  ASSERT_TRUE(WaitFor([&] { return Ends() >= 1; }, 15000));
+  Sleep(300);
+  const std::vector<int> got = Pictures();
+  ASSERT_GE(got.size(), 55u);
+  ExpectRun(got, 0, got.back());
+}
+
+TEST_F(Replay, SeekAfterTheEndPlaysFromTheNextKeyAndEndsAgain) {
+  const StoredStream s = test::MakeH264Stream(Options(50, 25));
+  ASSERT_NE(Open(Write("seek.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128), nullptr);
+  PlayToEnd(49);
+  Reset();
+  // A seek to 0 goes to the first key picture after the base: the second one.
+  EXPECT_EQ(KVNET_ReplaySeek(handle_, 0), 1);
+  PlayToEnd(49);
+  ExpectRun(Pictures(), 25, 49);
+  EXPECT_LE(KVNET_ReplayCurTime(handle_), KVNET_ReplayTotalTime(handle_));
+  // Beyond the end: the target becomes the total, and no key picture lies after it.
+  Reset();
+  EXPECT_EQ(KVNET_ReplaySeek(handle_, 1000), 1);
+  Sleep(400);
+  EXPECT_TRUE(Pictures().empty());
+  EXPECT_EQ(Ends(), 0);
+  EXPECT_EQ(KVNET_ReplayCurTime(handle_), 1u);
+}
+
+TEST_F(Replay, AviSeekStartsAtAKeyPicture) {
+  const StoredStream s = test::MakeH264Stream(Options(75, 25));
+  ASSERT_NE(Open(Write("seek.avi", test::WriteAviBytes(s, "H264")), 160, 128), nullptr);
+  PlayToEnd(74);
+  Reset();
+  EXPECT_EQ(KVNET_ReplaySeek(handle_, 1), 1);
+  PlayToEnd(74);
+  ExpectRun(Pictures(), 25, 74);
+}
+
+TEST_F(Replay, StartPausedShowsTheFirstPictureAndStepLetsOneThroughEachTime) {
+  const StoredStream s = test::MakeH264Stream(Options(50, 25));
+  ASSERT_NE(Open(Write("step.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128, 1),
+            nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Pictures().size() == 1; }, 5000));
+  Sleep(500);
+  EXPECT_EQ(Pictures(), std::vector<int>{0});  // pause holds
+  for (int step = 1; step <= 3; ++step) {
+    EXPECT_EQ(KVNET_ReplayStepByStep(handle_), 1);
+    ASSERT_TRUE(WaitFor([&] { return Pictures().size() == static_cast<size_t>(step + 1); }, 5000));
+    Sleep(300);
+    ExpectRun(Pictures(), 0, step);
+  }
+  EXPECT_EQ(KVNET_ReplayContinue(handle_), 1);
+  PlayToEnd(49);
+  ExpectRun(Pictures(), 0, 49);
+}
+
+TEST_F(Replay, SeekWhilePausedShowsOnePictureFromTheNewPlaceAndStaysPaused) {
+  const StoredStream s = test::MakeH264Stream(Options(100, 25));
+  ASSERT_NE(Open(Write("pause.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128, 1),
+            nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Pictures().size() == 1; }, 5000));
+  EXPECT_EQ(KVNET_ReplaySeek(handle_, 1), 1);  // first key after 1 s: picture 50
+  ASSERT_TRUE(WaitFor([&] { return Pictures().size() == 2; }, 5000));
+  Sleep(500);
+  EXPECT_EQ(Pictures(), (std::vector<int>{0, 50}));
+  EXPECT_EQ(KVNET_ReplayCurTime(handle_), 2u);
+  EXPECT_EQ(KVNET_ReplayContinue(handle_), 1);
+  PlayToEnd(99);
+  const std::vector<int> all = Pictures();
+  ExpectRun(std::vector<int>(all.begin() + 1, all.end()), 50, 99);
+}
+
+TEST_F(Replay, SpeedLevelsScaleThePictureRate) {
+  const StoredStream s = test::MakeH264Stream(Options(400, 50, 10));
+  ASSERT_NE(Open(Write("speed.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128), nullptr);
+  EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
+  EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
+  EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
+  EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
+  EXPECT_EQ(KVNET_SpeedSlow(handle_), 0);  // -4 is the slowest
+  EXPECT_EQ(KVNET_SpeedNormal(handle_), 1);
+  // Pictures per second over a window, from the times the pictures were shown.
+  auto rate = [&](int ms) {
+    Sleep(150);  // the new level settles
+    const size_t from = Pictures().size();
+    Sleep(ms);
+    std::lock_guard<std::mutex> lock(gSeen.mutex);
+    const size_t to = gSeen.times.size();
+    if (to < from + 2) return 0.0;
+    const double seconds =
+        std::chrono::duration<double>(gSeen.times[to - 1] - gSeen.times[from]).count();
+    return (to - from - 1) / seconds;
+  };
+  const double normal = rate(1000);
+  EXPECT_GT(normal, 10 * 0.6);
+  EXPECT_LT(normal, 10 * 1.6);
+  EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
+  const double half = rate(1500);
+  EXPECT_GT(half, normal / 2 * 0.6);
+  EXPECT_LT(half, normal / 2 * 1.6);
+  KVNET_SpeedNormal(handle_);
+  for (int level = 1; level <= 4; ++level) {
+    SCOPED_TRACE(level);
+    EXPECT_EQ(KVNET_SpeedFast(handle_), 1);
+    const double r = rate(600);
+    EXPECT_GT(r, normal * (1 << level) * 0.6);
+    EXPECT_LT(r, normal * (1 << level) * 1.6);
+  }
+  EXPECT_EQ(KVNET_SpeedFast(handle_), 0);  // 4 is the fastest
+}
+
+TEST_F(Replay, AudioOnlyAtNormalSpeed) {
+  const StoredStream s = test::MakeH264Stream(Options(50, 25));
+  const std::string path = Write("audio.kv", test::WriteNativeBytes(s, true, VCODEC_H264));
+  ASSERT_NE(Open(path, 160, 128, 1), nullptr);
+  EXPECT_EQ(KVNET_SpeedFast(handle_), 1);
+  EXPECT_EQ(KVNET_ReplayContinue(handle_), 1);
+  PlayToEnd(49);
+  Close();
+  // Only what was queued while the first picture waited in the pause can have played.
+  EXPECT_LT(test::ReadWavSamples(wav_).size(), s.pcm.size() / 3);
+  // Audio switched off at normal speed: nothing either.
+  fs::remove(wav_);
+  ASSERT_NE(Open(path, 160, 128, 1), nullptr);
+  client()->m_audioOn = 0;
+  EXPECT_EQ(KVNET_ReplayContinue(handle_), 1);
+  PlayToEnd(49);
+  Close();
+  EXPECT_LT(test::ReadWavSamples(wav_).size(), s.pcm.size() / 3);
+}
+
+TEST_F(Replay, FileWithoutKeyPicturesPlaysButCannotSeek) {
+  StoredStream s = test::MakeMjpegStream(Options(20, 1));
+  for (auto& u : s.units)
+    if (u.kind == 0) u.type = 1;
+  // A trailer without a single entry makes the file unplayable...
+  EXPECT_EQ(Open(Write("nokey.kv", test::WriteNativeBytes(s, true, VCODEC_MJPEG)), 160, 128),
+            nullptr);
+  // ...without a trailer the file is scanned and plays.
+  ASSERT_NE(Open(Write("nokey2.kv", test::WriteNativeBytes(s, false, VCODEC_MJPEG)), 160, 128),
+            nullptr);
+  EXPECT_EQ(KVNET_ReplayTotalTime(handle_), 0u);
+  EXPECT_EQ(KVNET_ReplaySeek(handle_, 1), 0);
+  PlayToEnd(19);
+  ExpectRun(Pictures(), 0, 19);
+}
+
+}  // namespace
+}  // namespace kv
