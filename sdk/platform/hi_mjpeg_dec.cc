@@ -56,12 +56,26 @@ HiMjpegDecHandle HiMJPEGDecCreate(const MjpegDecAttributes* attributes) {
   return handle;
 }
 
+// Bytes allowed before the start-of-image marker.
+constexpr uint32_t kMaxLeadingBytes = 16;
+
 int32_t HiMJPEGDecFrame(HiMjpegDecHandle handle, const uint8_t* stream, uint32_t length,
                         uint64_t /*timeStamp*/, MjpegDecPicture* picture, uint32_t /*flags*/) {
   if (handle == nullptr || handle->tj == nullptr || picture == nullptr) {
     return kMjpegDecHandleError;
   }
   if (stream == nullptr || length == 0) return kMjpegDecBadStream;
+  // Pictures from the stream and from record files carry a 4-byte start code before the
+  // image: begin at the start-of-image marker when it follows shortly.
+  if (length >= 2 && !(stream[0] == 0xFF && stream[1] == 0xD8)) {
+    uint32_t at = 1;
+    while (at + 1 < length && at <= kMaxLeadingBytes && !(stream[at] == 0xFF && stream[at + 1] == 0xD8)) {
+      ++at;
+    }
+    if (at + 1 >= length || at > kMaxLeadingBytes) return kMjpegDecBadStream;
+    stream += at;
+    length -= at;
+  }
   int width = 0, height = 0, subsampling = -1, colourspace = -1;
   if (tjDecompressHeader3(handle->tj, stream, length, &width, &height, &subsampling,
                           &colourspace) != 0) {

@@ -99,6 +99,17 @@ void ProprietaryPacketiser::packPicture(const uint8_t* data, size_t size, bool k
     for (const ByteRange& unit : SplitAnnexB(data, size)) {
       packUnit(unit.data, unit.size, key, timeMs, out);
     }
+  } else if (settings_.videoCodec == 97) {
+    // The stream carries pictures without their leading start code; the receiver puts a
+    // 4-byte one back in front of every unit.
+    size_t skip = 0;
+    while (skip < size && data[skip] == 0) ++skip;
+    if (skip >= 2 && skip < size && data[skip] == 1) {
+      ++skip;
+    } else {
+      skip = 0;
+    }
+    packUnit(data + skip, size - skip, key, timeMs, out);
   } else {
     packUnit(data, size, key, timeMs, out);
   }
