@@ -249,7 +249,10 @@ int RunDemo(int argc, char** argv) {
   }
   if (result.windowUsed) {
     PrintLine(Format("  %-20s %s", "screenshot",
-                     result.screenshotWritten ? screenshotPath.c_str() : "not written"));
+                     !result.screenshotWritten ? "not written"
+                     : result.screenshotBlank
+                         ? (screenshotPath + " (blank: no picture was drawn)").c_str()
+                         : screenshotPath.c_str()));
   } else {
     PrintLine(Format("  %-20s none (no window)", "screenshot"));
   }
@@ -257,7 +260,8 @@ int RunDemo(int argc, char** argv) {
   PrintLine(Format("  %-20s %s", "output folder", out.c_str()));
 
   const bool ok = result.started && result.pictures > 0 && normalIndex > 0 &&
-                  (!result.windowUsed || result.screenshotWritten) && !Interrupted();
+                  (!result.windowUsed || (result.screenshotWritten && !result.screenshotBlank)) &&
+                  !Interrupted();
   PrintLine(ok ? "demo finished: ok" : "demo finished: FAILED");
   return ok ? 0 : 1;
 }

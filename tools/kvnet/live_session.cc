@@ -227,9 +227,12 @@ LiveResult LiveSession::Run(const std::function<void()>& onListening) {
 
   if (window != nullptr && !options_.screenshotPath.empty()) {
     std::string error;
-    result.screenshotWritten = window->SavePng(options_.screenshotPath, &error);
-    PrintLine(result.screenshotWritten ? "screenshot: " + options_.screenshotPath
-                                       : "screenshot: failed: " + error);
+    result.screenshotWritten =
+        window->SavePng(options_.screenshotPath, &result.screenshotBlank, &error);
+    PrintLine(!result.screenshotWritten ? "screenshot: failed: " + error
+              : result.screenshotBlank
+                  ? "screenshot: " + options_.screenshotPath + " (blank: no picture was drawn)"
+                  : "screenshot: " + options_.screenshotPath);
   }
   // Stopping the recordings first writes their index trailers before the client goes away.
   if (!recordPath.empty()) KVNET_ClientStopRecord(client);

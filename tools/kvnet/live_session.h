@@ -34,6 +34,7 @@ struct LiveResult {
   int connectedSeconds = 0;
   bool windowUsed = false;
   bool screenshotWritten = false;
+  bool screenshotBlank = false;  // the window held one flat colour: no picture was drawn
   bool recordStarted = false;
   bool alarmStarted = false;
   bool alarmExtended = false;

@@ -162,7 +162,7 @@ bool VideoWindow::PumpEvents() {
   return !closed_ && xcb_connection_has_error(c) == 0;
 }
 
-bool VideoWindow::SavePng(const std::string& path, std::string* error) {
+bool VideoWindow::SavePng(const std::string& path, bool* blank, std::string* error) {
   xcb_connection_t* c = connection_->c;
   if (xcb_connection_has_error(c) != 0) {
     *error = "the X connection is broken";
@@ -203,6 +203,7 @@ bool VideoWindow::SavePng(const std::string& path, std::string* error) {
   const int redShift = ShiftOf(visual->red_mask);
   const int greenShift = ShiftOf(visual->green_mask);
   const int blueShift = ShiftOf(visual->blue_mask);
+  *blank = true;
   for (int y = 0; y < height; ++y) {
     const uint8_t* in = pixels + static_cast<size_t>(y) * sourceStride;
     auto* out = reinterpret_cast<uint32_t*>(buffer.data() + static_cast<size_t>(y) * stride);
@@ -213,6 +214,7 @@ bool VideoWindow::SavePng(const std::string& path, std::string* error) {
       const uint32_t g = (value & visual->green_mask) >> greenShift;
       const uint32_t b = (value & visual->blue_mask) >> blueShift;
       out[x] = (r & 0xFF) << 16 | (g & 0xFF) << 8 | (b & 0xFF);
+      if (out[x] != *reinterpret_cast<const uint32_t*>(buffer.data())) *blank = false;
     }
   }
   cairo_surface_t* surface =

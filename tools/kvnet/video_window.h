@@ -23,8 +23,9 @@ class VideoWindow {
   int Height() const { return height_; }
   // Handles pending X events; false once the user closed the window or the connection broke.
   bool PumpEvents();
-  // Reads the window's pixels back from the X server and writes them as a PNG file.
-  bool SavePng(const std::string& path, std::string* error);
+  // Reads the window's pixels back from the X server and writes them as a PNG file. *blank is
+  // set when every pixel has the same colour (nothing was drawn).
+  bool SavePng(const std::string& path, bool* blank, std::string* error);
 
  private:
   struct Connection;

@@ -1,0 +1,400 @@
+// The command-line client kvnet, run as a process the way a user runs it: "kvnet live" against the
+// device simulator on loopback (events, status lines, recording trailer, Ctrl-C, bad command
+// lines) and "kvnet demo" (exit status, screenshot, recordings, sound file).
+#include <cairo.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+fs::path BuildDir() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
+std::string KvnetBinary() { return (BuildDir() / "tools/kvnet").string(); }
+std::string DeviceBinary() { return (BuildDir() / "tools/kvdevice/kvdevice").string(); }
+
+bool OnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// A temporary folder removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "kvnet-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// A child process with its own environment changes and its output in a file; killed (whole
+// process group) and reaped at the latest by the destructor.
+class Child {
+ public:
+  // env: name -> value; a null value removes the variable.
+  Child(std::vector<std::string> args, const std::map<std::string, const char*>& env,
+        const fs::path& output) {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (env.count(entry.substr(0, entry.find('='))) == 0) environment.push_back(entry);
+    }
+    for (const auto& [name, value] : env) {
+      if (value != nullptr) environment.push_back(name + "=" + value);
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string out = output.string();
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setpgid(0, 0);
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(126);
+      const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int in = ::open("/dev/null", O_RDONLY);
+      if (fd < 0 || in < 0) ::_exit(126);
+      ::dup2(in, 0);
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    EXPECT_GT(pid_, 0) << "fork failed";
+  }
+  ~Child() { Kill(); }
+
+  // Exit code (128 + signal when killed by one), or nullopt when it is still running at the end.
+  std::optional<int> Wait(milliseconds timeout) {
+    if (pid_ <= 0) return status_;
+    const auto deadline = Clock::now() + timeout;
+    do {
+      int raw = 0;
+      if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
+        pid_ = -1;
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        return status_;
+      }
+      std::this_thread::sleep_for(milliseconds(20));
+    } while (Clock::now() < deadline);
+    return std::nullopt;
+  }
+  void Signal(int number) {
+    if (pid_ > 0) ::kill(pid_, number);
+  }
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(-pid_, SIGKILL);  // the child and anything it started in its group
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// Waits until the file contains the text; false after the time-out.
+bool WaitForText(const fs::path& file, const std::string& text, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    if (ReadFile(file).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return false;
+}
+
+int FreeUdpPort() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+uint32_t Le32(const std::string& d, size_t at) {
+  auto b = [&](size_t i) { return uint32_t{static_cast<unsigned char>(d[at + i])}; };
+  return b(0) | b(1) << 8 | b(2) << 16 | b(3) << 24;
+}
+
+// Checks a finished record file from its own bytes: header, trailer, and that every index entry
+// points at a video unit header of a key frame. Returns the number of index points.
+uint32_t CheckRecordFile(const fs::path& path) {
+  const std::string d = ReadFile(path);
+  EXPECT_GE(d.size(), 39u + 22u) << path;
+  if (d.size() < 39 + 22) return 0;
+  EXPECT_EQ(d.substr(0, 11), "Morvalinder");
+  EXPECT_EQ(static_cast<unsigned char>(d[11]), 96) << "H.264 in the header";
+  EXPECT_EQ(d.substr(d.size() - 8), "ENDINDEX");
+  const uint32_t count = Le32(d, d.size() - 12);
+  const size_t trailer = 10 + 16 * size_t{count} + 12;
+  EXPECT_LE(trailer, d.size() - 39);
+  if (trailer > d.size() - 39) return 0;
+  const size_t begin = d.size() - trailer;
+  EXPECT_EQ(d.substr(begin, 10), "BEGININDEX");
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t entry = begin + 10 + 16 * size_t{i};
+    const uint64_t offset = Le32(d, entry) | uint64_t{Le32(d, entry + 4)} << 32;
+    EXPECT_GE(offset, 39u) << "entry " << i;
+    EXPECT_LE(offset + 12, begin) << "entry " << i;
+    if (offset < 39 || offset + 12 > begin) continue;
+    const uint32_t word = Le32(d, offset);
+    EXPECT_EQ(word & 3u, 0u) << "entry " << i << " is not a video unit";
+    EXPECT_EQ((word >> 2) & 15u, 7u) << "entry " << i << " is not a key-frame unit";
+    EXPECT_EQ(Le32(d, offset + 8), Le32(d, entry + 8)) << "entry " << i << " time stamp";
+  }
+  return count;
+}
+
+struct StatusLine {
+  int second = 0;
+  std::string state;
+  int kbps = 0;
+  int pictures = 0;
+  std::string size, video, audio;
+};
+
+std::vector<StatusLine> StatusLines(const std::string& output) {
+  static const std::regex kStatus(
+      R"(^status: +(\d+)s state (\S+) (\d+) kbit/s (\d+) pictures/s (\d+x\d+) (\S+) (\S+)$)");
+  std::vector<StatusLine> lines;
+  std::istringstream in(output);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::smatch m;
+    if (std::regex_match(line, m, kStatus)) {
+      lines.push_back({std::stoi(m[1]), m[2], std::stoi(m[3]), std::stoi(m[4]), m[5], m[6], m[7]});
+    }
+  }
+  return lines;
+}
+
+class KvnetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const std::string& binary : {KvnetBinary(), DeviceBinary()}) {
+      if (::access(binary.c_str(), X_OK) != 0) {
+        GTEST_FAIL() << binary << " is missing: build the kvnet and kvdevice targets first";
+      }
+    }
+    ASSERT_FALSE(dir_.path().empty());
+  }
+
+  TempDir dir_;
+  // No window and no sound hardware for "live"; the demo chooses for itself.
+  const std::map<std::string, const char*> liveEnv_ = {{"DISPLAY", nullptr},
+                                                       {"KVNET_AUDIO_OUT", "null"}};
+};
+
+TEST_F(KvnetTest, LiveReportsConnectionStatusAndRecordsWithIndex) {
+  const int port = FreeUdpPort();
+  ASSERT_NE(port, 0);
+  const std::string address = "127.0.0.1:" + std::to_string(port);
+  const fs::path output = dir_.path() / "live.out";
+  const fs::path record = dir_.path() / "sub" / "live.rec";  // the folder is created on demand
+  Child kvnet(
+      {KvnetBinary(), "live", "--udp", address, "--seconds", "4", "--record", record.string()},
+      liveEnv_, output);
+  ASSERT_TRUE(WaitForText(output, "listening", milliseconds(5000))) << ReadFile(output);
+  Child device({DeviceBinary(), "--target", address, "--duration", "4", "--realtime", "--quiet"},
+               {}, dir_.path() / "device.out");
+
+  const std::optional<int> status = kvnet.Wait(milliseconds(15000));
+  ASSERT_TRUE(status.has_value()) << "kvnet live did not end\n" << ReadFile(output);
+  EXPECT_EQ(*status, 0) << ReadFile(output);
+  device.Wait(milliseconds(3000));
+  const std::string text = ReadFile(output);
+
+  const size_t connected = text.find("event: LINK LINK_CONNECTED\n");
+  const size_t recordStarted = text.find("event: RECORD REC_STARTED\n");
+  const size_t recordStopped = text.find("event: RECORD REC_STOPPED\n");
+  ASSERT_NE(connected, std::string::npos) << text;
+  ASSERT_NE(recordStarted, std::string::npos) << text;
+  ASSERT_NE(recordStopped, std::string::npos) << text;
+  EXPECT_LT(connected, recordStarted) << "recording starts once the stream is there";
+  EXPECT_LT(recordStarted, recordStopped);
+  EXPECT_NE(text.find("live: client stopped"), std::string::npos) << text;
+
+  const std::vector<StatusLine> lines = StatusLines(text);
+  ASSERT_GE(lines.size(), 3u) << text;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].second, static_cast<int>(i + 1)) << "one status line per second";
+  }
+  bool streaming = false;
+  for (const StatusLine& s : lines) {
+    if (s.state == "LINK_CONNECTED" && s.pictures > 0 && s.kbps > 0) {
+      streaming = true;
+      EXPECT_EQ(s.size, "352x288");
+      EXPECT_EQ(s.video, "H.264");
+      EXPECT_EQ(s.audio, "G.711U");
+    }
+  }
+  EXPECT_TRUE(streaming) << "no status line showed a connected stream with pictures\n" << text;
+
+  EXPECT_GE(CheckRecordFile(record), 1u);
+}
+
+TEST_F(KvnetTest, LiveStopsCleanlyOnInterrupt) {
+  const std::string address = "127.0.0.1:" + std::to_string(FreeUdpPort());
+  const fs::path output = dir_.path() / "live.out";
+  Child kvnet({KvnetBinary(), "live", "--udp", address}, liveEnv_, output);
+  ASSERT_TRUE(WaitForText(output, "listening", milliseconds(5000))) << ReadFile(output);
+  kvnet.Signal(SIGINT);
+  const std::optional<int> status = kvnet.Wait(milliseconds(10000));
+  ASSERT_TRUE(status.has_value()) << "kvnet live ignored Ctrl-C\n" << ReadFile(output);
+  EXPECT_EQ(*status, 0);
+  const std::string text = ReadFile(output);
+  EXPECT_NE(text.find("live: interrupted"), std::string::npos) << text;
+  EXPECT_NE(text.find("live: client stopped"), std::string::npos) << text;
+}
+
+TEST_F(KvnetTest, BadCommandLinesAreRefusedWithUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"live"},                                                          // no address
+      {"live", "--udp", "127.0.0.1"},                                    // no port
+      {"live", "--udp", "127.0.0.1:9", "--seconds", "x"},                // not a number
+      {"live", "--udp", "127.0.0.1:9", "--alarm-record", "/tmp/a.rec"},  // no alarm duration
+      {"live", "--udp", "127.0.0.1:9", "--screenshot", "/tmp/s.png"},    // no window
+      {"live", "--udp", "127.0.0.1:9", "--frobnicate"},                  // unknown option
+      {"demo", "--bogus"},
+      {"nonsense"}};
+  for (const std::vector<std::string>& arguments : cases) {
+    std::vector<std::string> args = {KvnetBinary()};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    const fs::path output = dir_.path() / "usage.out";
+    Child kvnet(args, liveEnv_, output);
+    const std::optional<int> status = kvnet.Wait(milliseconds(5000));
+    ASSERT_TRUE(status.has_value()) << arguments.back();
+    EXPECT_EQ(*status, 2) << arguments.back() << "\n" << ReadFile(output);
+    EXPECT_NE(ReadFile(output).find("usage"), std::string::npos) << arguments.back();
+  }
+}
+
+// Pixel statistics of a PNG decoded by cairo.
+struct PngStats {
+  int width = 0, height = 0;
+  double lumaStdDev = 0;
+  size_t colours = 0;
+};
+
+std::optional<PngStats> ReadPng(const fs::path& path) {
+  cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return std::nullopt;
+  }
+  cairo_surface_flush(surface);
+  PngStats stats;
+  stats.width = cairo_image_surface_get_width(surface);
+  stats.height = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  std::set<uint32_t> colours;
+  double sum = 0, sumSquares = 0;
+  for (int y = 0; y < stats.height; ++y) {
+    const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+    for (int x = 0; x < stats.width; ++x) {
+      const uint32_t p = row[x] & 0xFFFFFF;
+      colours.insert(p);
+      const double luma = 0.299 * (p >> 16) + 0.587 * ((p >> 8) & 0xFF) + 0.114 * (p & 0xFF);
+      sum += luma;
+      sumSquares += luma * luma;
+    }
+  }
+  cairo_surface_destroy(surface);
+  const double n = double(stats.width) * stats.height;
+  if (n > 0) stats.lumaStdDev = std::sqrt(std::max(0.0, sumSquares / n - (sum / n) * (sum / n)));
+  stats.colours = colours.size();
+  return stats;
+}
+
+TEST_F(KvnetTest, DemoExitsZeroAndLeavesScreenshotRecordingsAndSound) {
+  const fs::path out = dir_.path() / "demo";
+  // No display of our own: the demo must bring up Xvfb itself (or run headless without it).
+  Child kvnet({KvnetBinary(), "demo", "--out", out.string()},
+              {{"DISPLAY", nullptr}, {"KVNET_AUDIO_OUT", nullptr}}, dir_.path() / "demo.out");
+  const std::optional<int> status = kvnet.Wait(milliseconds(40000));
+  const std::string text = ReadFile(dir_.path() / "demo.out");
+  ASSERT_TRUE(status.has_value()) << "kvnet demo did not end\n" << text;
+  EXPECT_EQ(*status, 0) << text;
+  EXPECT_NE(text.find("demo finished: ok"), std::string::npos) << text;
+  EXPECT_NE(text.find("event: RECORD ALARM_REC_TIME_UP"), std::string::npos) << text;
+
+  EXPECT_GE(CheckRecordFile(out / "demo-normal.rec"), 1u);
+  EXPECT_GE(CheckRecordFile(out / "demo-alarm.rec"), 1u);
+  const std::string wav = ReadFile(out / "demo-audio.wav");
+  ASSERT_GE(wav.size(), 44u);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_GT(wav.size(), 44u + 8000u) << "at least half a second of 8 kHz 16-bit sound";
+
+  if (!OnPath("Xvfb")) {
+    EXPECT_EQ(text.find("screenshot: /"), std::string::npos);
+    GTEST_SKIP() << "Xvfb is not installed: the demo ran without a window";
+  }
+  const std::string png = ReadFile(out / "demo-window.png");
+  ASSERT_GE(png.size(), 8u) << text;
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  const std::optional<PngStats> stats = ReadPng(out / "demo-window.png");
+  ASSERT_TRUE(stats.has_value()) << "cairo cannot decode the screenshot";
+  EXPECT_EQ(stats->width, 352);
+  EXPECT_EQ(stats->height, 288);
+  // The pattern has bars and digits: far from one flat colour (a black window would be 0).
+  EXPECT_GT(stats->lumaStdDev, 20.0);
+  EXPECT_GE(stats->colours, 6u);
+}
+
+}  // namespace
