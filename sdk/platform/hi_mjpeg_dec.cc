@@ -69,7 +69,8 @@ int32_t HiMJPEGDecFrame(HiMjpegDecHandle handle, const uint8_t* stream, uint32_t
   // image: begin at the start-of-image marker when it follows shortly.
   if (length >= 2 && !(stream[0] == 0xFF && stream[1] == 0xD8)) {
     uint32_t at = 1;
-    while (at + 1 < length && at <= kMaxLeadingBytes && !(stream[at] == 0xFF && stream[at + 1] == 0xD8)) {
+    while (at + 1 < length && at <= kMaxLeadingBytes &&
+           !(stream[at] == 0xFF && stream[at + 1] == 0xD8)) {
       ++at;
     }
     if (at + 1 >= length || at > kMaxLeadingBytes) return kMjpegDecBadStream;

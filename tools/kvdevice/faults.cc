@@ -54,6 +54,23 @@ void FaultInjector::release(Datagram d, std::vector<Datagram>& out) {
     out.push_back(std::move(d));
     return;
   }
+  if (options_.reorderPercent < 100) {
+    if (chance(options_.reorderPercent)) {
+      held_.push_back(
+          Held{std::move(d), 1 + below(static_cast<uint32_t>(options_.reorderWindow - 1))});
+      return;
+    }
+    out.push_back(std::move(d));
+    for (auto it = held_.begin(); it != held_.end();) {
+      if (--it->remaining == 0) {
+        out.push_back(std::move(it->datagram));
+        it = held_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return;
+  }
   window_.push_back(std::move(d));
   if (window_.size() >= static_cast<size_t>(options_.reorderWindow)) {
     size_t pick = below(static_cast<uint32_t>(window_.size()));
@@ -63,6 +80,8 @@ void FaultInjector::release(Datagram d, std::vector<Datagram>& out) {
 }
 
 void FaultInjector::flush(std::vector<Datagram>& out) {
+  for (Held& h : held_) out.push_back(std::move(h.datagram));
+  held_.clear();
   while (!window_.empty()) {
     size_t pick = below(static_cast<uint32_t>(window_.size()));
     out.push_back(std::move(window_[pick]));

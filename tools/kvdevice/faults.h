@@ -38,6 +38,11 @@ class FaultInjector {
   FaultOptions options_;
   std::mt19937 random_;
   std::deque<Datagram> window_;
+  struct Held {
+    Datagram datagram;
+    uint32_t remaining;  // later datagrams to let pass first
+  };
+  std::vector<Held> held_;
   FaultCounts counts_;
 };
 

@@ -118,6 +118,7 @@ std::string UsageText() {
          "  --dump PREFIX             write PREFIX.video, PREFIX.audio and PREFIX.log\n"
          "  --seed N                  seed of the fault injection (default 1)\n"
          "  --reorder N               shuffle datagrams within a window of N\n"
+         "  --reorder-percent P       hold back only P% of datagrams (within the window)\n"
          "  --duplicate P --drop P --truncate P --garbage P --bad-length P   percent\n"
          "  --quiet                   print only the summary line\n";
 }
@@ -126,14 +127,17 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
   Options o;
   help = false;
   static const std::map<std::string, bool> kTakesValue = {
-      {"target", true},    {"bind", true},          {"input", true},      {"codec", true},
-      {"size", true},      {"fps", true},           {"bitrate", true},    {"key-interval", true},
-      {"slices", true},    {"audio", true},         {"tone", true},       {"audio-samples", true},
-      {"stream-id", true}, {"stream-change", true}, {"generation", true}, {"max-payload", true},
-      {"realtime", false}, {"fast", false},         {"duration", true},   {"frames", true},
-      {"dump", true},      {"seed", true},          {"reorder", true},    {"duplicate", true},
-      {"drop", true},      {"truncate", true},      {"garbage", true},    {"bad-length", true},
-      {"quiet", false},    {"help", false}};
+      {"target", true},      {"bind", true},          {"input", true},
+      {"codec", true},       {"size", true},          {"fps", true},
+      {"bitrate", true},     {"key-interval", true},  {"slices", true},
+      {"audio", true},       {"tone", true},          {"audio-samples", true},
+      {"stream-id", true},   {"stream-change", true}, {"generation", true},
+      {"max-payload", true}, {"realtime", false},     {"fast", false},
+      {"duration", true},    {"frames", true},        {"dump", true},
+      {"seed", true},        {"reorder", true},       {"reorder-percent", true},
+      {"duplicate", true},   {"drop", true},          {"truncate", true},
+      {"garbage", true},     {"bad-length", true},    {"quiet", false},
+      {"help", false}};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg.rfind("--", 0) != 0) {
@@ -228,6 +232,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
       ok = IntIn(value, 0, UINT32_MAX, o.faults.seed);
     } else if (name == "reorder") {
       ok = IntIn(value, 0, 256, o.faults.reorderWindow);
+    } else if (name == "reorder-percent") {
+      ok = PercentIn(value, o.faults.reorderPercent);
     } else if (name == "duplicate") {
       ok = PercentIn(value, o.faults.duplicatePercent);
     } else if (name == "drop") {

@@ -14,6 +14,9 @@ enum class AudioCodec { kNone, kG711A, kG711U, kG726_16, kG726_24, kG726_32, kG7
 struct FaultOptions {
   uint32_t seed = 1;
   int reorderWindow = 0;  // datagrams held back and sent in shuffled order
+  // Share of datagrams held back; 100 shuffles every datagram within the window, less holds
+  // back only that share, each for 1..window-1 later datagrams.
+  double reorderPercent = 100;
   double duplicatePercent = 0;
   double dropPercent = 0;
   double truncatePercent = 0;
