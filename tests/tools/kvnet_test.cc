@@ -13,13 +13,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -208,16 +208,23 @@ struct StatusLine {
   std::string size, video, audio;
 };
 
+// "status:   3s state LINK_CONNECTED 130 kbit/s 25 pictures/s 352x288 H.264 G.711U"
 std::vector<StatusLine> StatusLines(const std::string& output) {
-  static const std::regex kStatus(
-      R"(^status: +(\d+)s state (\S+) (\d+) kbit/s (\d+) pictures/s (\d+x\d+) (\S+) (\S+)$)");
   std::vector<StatusLine> lines;
   std::istringstream in(output);
   std::string line;
   while (std::getline(in, line)) {
-    std::smatch m;
-    if (std::regex_match(line, m, kStatus)) {
-      lines.push_back({std::stoi(m[1]), m[2], std::stoi(m[3]), std::stoi(m[4]), m[5], m[6], m[7]});
+    StatusLine s;
+    char state[64], size[32], video[32], audio[32];
+    int end = 0;
+    if (std::sscanf(line.c_str(), "status: %ds state %63s %d kbit/s %d pictures/s %31s %31s %31s%n",
+                    &s.second, state, &s.kbps, &s.pictures, size, video, audio, &end) == 7 &&
+        static_cast<size_t>(end) == line.size()) {
+      s.state = state;
+      s.size = size;
+      s.video = video;
+      s.audio = audio;
+      lines.push_back(s);
     }
   }
   return lines;
