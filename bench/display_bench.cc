@@ -27,9 +27,11 @@ namespace {
 constexpr int kPictures = 60;
 
 // One stream per size, encoded once for the whole run.
-const kv::test::EncodedStream& StreamOf(int width, int height) {
+// textured: camera-like detail; otherwise the mostly flat test pattern.
+const kv::test::EncodedStream& StreamOf(int width, int height, bool textured) {
   static std::map<int, kv::test::EncodedStream> streams;
-  auto it = streams.find(width);
+  const int key = width * 2 + (textured ? 1 : 0);
+  auto it = streams.find(key);
   if (it == streams.end()) {
     kv::test::H264Options options;
     options.width = width;
@@ -38,7 +40,8 @@ const kv::test::EncodedStream& StreamOf(int width, int height) {
     options.slices = 4;
     options.intraPeriod = 30;
     options.bitrate = width >= 1920 ? 6'000'000 : 3'000'000;
-    it = streams.emplace(width, kv::test::EncodeH264OpenH264(options)).first;
+    options.texture = textured;
+    it = streams.emplace(key, kv::test::EncodeH264OpenH264(options)).first;
   }
   return it->second;
 }
@@ -52,7 +55,8 @@ void Report(benchmark::State& state, double cpuSeconds, double wallSeconds, int6
 }
 
 void BM_DecodeAlone(benchmark::State& state) {
-  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                                state.range(2) != 0);
   if (!kv::AvcodecLoad(nullptr)) {
     state.SkipWithError("libavcodec not available");
     return;
@@ -81,7 +85,8 @@ void BM_DecodeAlone(benchmark::State& state) {
 
 // Decoding and rendering in one thread, no worker: what the worker adds is the difference.
 void BM_DecodeAndRender(benchmark::State& state) {
-  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                                state.range(2) != 0);
   if (!kv::AvcodecLoad(nullptr)) {
     state.SkipWithError("libavcodec not available");
     return;
@@ -125,7 +130,8 @@ void BM_DecodeAndRender(benchmark::State& state) {
 }
 
 void BM_WholeWorker(benchmark::State& state) {
-  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                                state.range(2) != 0);
   auto saved = kv::platform::ReplaceWindowSystemForTest(
       std::make_unique<kv::platform::HeadlessWindowSystem>());
   kv::platform::HeadlessDisplay::Get().Reset();
@@ -179,18 +185,18 @@ void BM_WholeWorker(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DecodeAlone)
-    ->Args({1280, 720})
-    ->Args({1920, 1080})
+    ->ArgsProduct({{1280}, {720}, {0, 1}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1}})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAndRender)
-    ->Args({1280, 720})
-    ->Args({1920, 1080})
+    ->ArgsProduct({{1280}, {720}, {0, 1}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1}})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeWorker)
-    ->Args({1280, 720})
-    ->Args({1920, 1080})
+    ->ArgsProduct({{1280}, {720}, {0, 1}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1}})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 

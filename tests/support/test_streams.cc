@@ -40,6 +40,19 @@ void Fill(YuvPicture& p, int x0, int y0, int w, int h, Colour c) {
   }
 }
 
+// Luma detail of about +-20 levels from a hash of the position, panning two pixels a picture.
+void AddPanningTexture(I420Picture& pic, int index) {
+  for (int y = 0; y < pic.height; ++y) {
+    for (int x = 0; x < pic.width; ++x) {
+      const uint32_t h = (static_cast<uint32_t>(x + 2 * index) * 73856093u) ^
+                         (static_cast<uint32_t>(y) * 19349663u);
+      const int noise = static_cast<int>((h >> 9) % 41) - 20;
+      uint8_t& v = pic.y[static_cast<size_t>(y) * pic.width + x];
+      v = static_cast<uint8_t>(std::clamp(v + noise, 16, 235));
+    }
+  }
+}
+
 }  // namespace
 
 YuvPicture MakeTestPicture(int width, int height, int index) {
@@ -193,6 +206,7 @@ EncodedStream EncodeH264OpenH264(const H264Options& o) {
   encoder->SetOption(ENCODER_OPTION_DATAFORMAT, &format);
   for (int i = 0; i < o.pictures; ++i) {
     I420Picture pic = To420(MakeTestPicture(o.width, o.height, i));
+    if (o.texture) AddPanningTexture(pic, i);
     SSourcePicture src{};
     src.iColorFormat = videoFormatI420;
     src.iPicWidth = o.width;

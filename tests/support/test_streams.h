@@ -55,6 +55,9 @@ struct H264Options {
   int slices = 4;
   int intraPeriod = 15;
   int bitrate = 3'000'000;
+  // Adds fine detail that pans a little every picture, as camera pictures have, so decoding
+  // costs what it costs on real content (the plain pattern is mostly flat colour).
+  bool texture = false;
 };
 
 // OpenH264's encoder; every frame is one NAL unit with a 4-byte start code.
