@@ -7,7 +7,10 @@ namespace kv::platform {
 
 bool DynamicLibrary::Open(const std::string& name) {
   Close();
-  handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Closing releases the handle but leaves the code mapped: codec libraries and what they pull
+  // in keep process-wide state (allocations, thread-locals, exit handlers) that must not
+  // outlive their code.
+  handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle_ == nullptr) {
     const char* why = dlerror();
     lastError_ = why != nullptr ? why : "cannot load " + name;

@@ -12,7 +12,8 @@ class DynamicLibrary {
   DynamicLibrary(const DynamicLibrary&) = delete;
   DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-  // Opens the library (symbols resolved now, kept local). Closes a previous one first.
+  // Opens the library (symbols resolved now, kept local). Closes a previous one first. Close
+  // releases the handle; the code itself stays mapped for the life of the process.
   // False when it cannot be loaded; LastError() then tells why.
   bool Open(const std::string& name);
   void Close();
