@@ -55,9 +55,8 @@ void CAVDisplay::Bind(CNetClient* client) {
   m_drawCallback = Library().drawCallback.load();
   if (!m_renderer) m_renderer = std::make_unique<CDDrawRender>(client);
   m_renderer->SetDrawCallback(m_drawCallback, client);
-  m_renderer->SetRecordingQuery([client] {
-    return client->m_source != nullptr && client->m_source->IsRecording() != 0;
-  });
+  m_renderer->SetRecordingQuery(
+      [client] { return client->m_source != nullptr && client->m_source->IsRecording() != 0; });
 }
 
 IDisplayControl* CAVDisplay::Control() { return m_renderer.get(); }
@@ -210,7 +209,8 @@ void CAVDisplay::showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* 
   m_client->m_drawing = 1;
   // The view may have been switched off between the check and the flag; the stopping caller
   // waits for the flag, so look again before drawing.
-  if (m_client->m_view.load() == 1) m_renderer->Render(window, y, u, v, yStride, uvStride, width, height);
+  if (m_client->m_view.load() == 1)
+    m_renderer->Render(window, y, u, v, yStride, uvStride, width, height);
   m_client->m_drawing = 0;
 }
 
@@ -270,36 +270,79 @@ void CAVDisplay::afterPicture(const SnapshotPicture& picture, const FrameEntry& 
   PaceFrame(m_client->m_speed.load(), m_client->m_pacing);
 }
 
+// Live pacing state of one decode loop: depth pacing before each read and the sleep after a
+// live picture (the table while catching up, else the frame-rate clock).
+struct CAVDisplay::LoopPacing {
+  bool depthPacing = false;
+  DepthPacer pacer;
+  bool catchUp = false;
+  int32_t waiting = 0;
+  uint32_t last = platform::GetTickCount();
+  // The MPEG-4 loop keeps its own interval clock instead of the frame-rate clock.
+  bool ownClock = false;
+  uint32_t anchor = last;
+  uint32_t sinceAnchor = 0;
+
+  // Sets the client's pre-buffer depth to 0 when depth pacing is on.
+  LoopPacing(CNetClient& client, bool depth) : depthPacing(depth) {
+    if (depthPacing) client.m_preBufferDepth = 0;
+  }
+  // Sleeps after a decoded live picture. True when it slept by the table (catch-up ends).
+  bool afterPicture(PacingClock& clock, int32_t frameRate) {
+    const uint32_t now = platform::GetTickCount();
+    const bool table = catchUp;
+    if (table) {
+      const uint32_t ms = LiveCatchUpSleepMs(now, last, static_cast<uint32_t>(waiting));
+      if (ms > 0) platform::Sleep(ms);
+      catchUp = false;
+      anchor = platform::GetTickCount();
+      sinceAnchor = 0;
+    } else if (ownClock) {
+      ++sinceAnchor;
+      const int64_t interval = 1000 / frameRate;
+      const int64_t delay = interval * sinceAnchor + anchor - now;
+      if (delay > 9) platform::Sleep(static_cast<uint32_t>(delay));
+    } else {
+      PaceFrame(0, clock);
+    }
+    last = platform::GetTickCount();
+    return table;
+  }
+};
+
+int32_t CAVDisplay::nextFrame(LoopPacing& pacing, uint32_t holdSleepMs, uint32_t emptySleepMs,
+                              FrameEntry* entry, int32_t* framesLeft) {
+  if (pacing.depthPacing) {
+    pacing.waiting = m_videoConduit->GetFrameCount();
+    m_client->m_framesWaiting = pacing.waiting;
+    pacing.catchUp = true;
+    if (!pacing.pacer.ShouldRead(pacing.waiting, m_client->m_preBufferDepth.load())) {
+      platform::Sleep(holdSleepMs);
+      return 0;
+    }
+  }
+  *entry = FrameEntry{};
+  const int32_t n = readFrame(framesLeft, entry);
+  if (n == 0) {
+    platform::Sleep(emptySleepMs);
+    return 0;
+  }
+  if (!pacing.depthPacing) pacing.catchUp = *framesLeft > 0;
+  return n;
+}
+
 int CAVDisplay::loopAvcodec() {
   CNetClient& c = *m_client;
   c.m_frameRate = GuardedFrameRate(c.m_frameRate.load());
   c.m_pacing = PacingClock{c.m_frameRate.load(), platform::timeGetTime(), 0, -1};
-  const bool depthPacing =
-      live() && (c.m_bitRate.load() < kLivePacingBitRateLimit || c.m_param.transport == TRANSPORT_UDP);
-  if (depthPacing) c.m_preBufferDepth = 0;
-  DepthPacer pacer;
-  bool catchUp = false;
+  LoopPacing pacing(c, live() && (c.m_bitRate.load() < kLivePacingBitRateLimit ||
+                                  c.m_param.transport == TRANSPORT_UDP));
   bool resyncPending = false;
-  int32_t waiting = 0;
-  uint32_t last = platform::GetTickCount();
   while (m_stop.load() == 0) {
-    if (depthPacing) {
-      waiting = m_videoConduit->GetFrameCount();
-      c.m_framesWaiting = waiting;
-      catchUp = true;
-      if (!pacer.ShouldRead(waiting, c.m_preBufferDepth.load())) {
-        platform::Sleep(10);
-        continue;
-      }
-    }
     int32_t left = 0;
-    FrameEntry entry{};
-    const int32_t n = readFrame(&left, &entry);
-    if (n == 0) {
-      platform::Sleep(20);
-      continue;
-    }
-    if (!depthPacing) catchUp = left > 0;
+    FrameEntry entry;
+    const int32_t n = nextFrame(pacing, 10, 20, &entry, &left);
+    if (n == 0) continue;
     const uint8_t* frame = m_frameBuffer.data();
     if (resyncPending) {
       if (NalType(frame, n) != kNalSps) continue;
@@ -316,23 +359,14 @@ int CAVDisplay::loopAvcodec() {
     c.m_decodedWidth = pic.width;
     c.m_decodedHeight = pic.height;
     if (pictureTooLarge(pic.width, pic.height)) return 0;
-    if (live()) {
-      const uint32_t now = platform::GetTickCount();
-      if (catchUp) {
-        const uint32_t ms = LiveCatchUpSleepMs(now, last, static_cast<uint32_t>(waiting));
-        if (ms > 0) platform::Sleep(ms);
-        catchUp = false;
-        c.m_pacing.count = 0;
-        c.m_pacing.startTime = platform::timeGetTime();
-      } else {
-        PaceFrame(0, c.m_pacing);
-      }
-      last = platform::GetTickCount();
+    if (live() && pacing.afterPicture(c.m_pacing, c.m_frameRate.load())) {
+      c.m_pacing.count = 0;
+      c.m_pacing.startTime = platform::timeGetTime();
     }
     showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
-    afterPicture(SnapshotPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width,
-                                 pic.height},
-                 entry);
+    afterPicture(
+        SnapshotPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height},
+        entry);
     if (c.m_recreateDecoder.load() != 0) {
       destroyH264Decoder();
       if (createH264Decoder()) c.m_recreateDecoder = 0;
@@ -344,31 +378,13 @@ int CAVDisplay::loopAvcodec() {
 int CAVDisplay::loopPlatformH264() {
   CNetClient& c = *m_client;
   c.m_frameRate = GuardedFrameRate(c.m_frameRate.load());
-  const bool depthPacing = live() && c.m_bitRate.load() < kLivePacingBitRateLimit;
-  if (depthPacing) c.m_preBufferDepth = 0;
-  DepthPacer pacer;
-  bool catchUp = false;
+  LoopPacing pacing(c, live() && c.m_bitRate.load() < kLivePacingBitRateLimit);
   bool resyncPending = false;
-  int32_t waiting = 0;
-  uint32_t last = platform::GetTickCount();
   while (m_stop.load() == 0) {
-    if (depthPacing) {
-      waiting = m_videoConduit->GetFrameCount();
-      c.m_framesWaiting = waiting;
-      catchUp = true;
-      if (!pacer.ShouldRead(waiting, c.m_preBufferDepth.load())) {
-        platform::Sleep(10);
-        continue;
-      }
-    }
     int32_t left = 0;
-    FrameEntry entry{};
-    const int32_t n = readFrame(&left, &entry);
-    if (n == 0) {
-      platform::Sleep(20);
-      continue;
-    }
-    if (!depthPacing) catchUp = left > 0;
+    FrameEntry entry;
+    const int32_t n = nextFrame(pacing, 10, 20, &entry, &left);
+    if (n == 0) continue;
     const uint8_t* frame = m_frameBuffer.data();
     if (resyncPending && NalType(frame, n) != kNalSps) continue;
     if (c.m_view.load() != 1) {
@@ -380,7 +396,7 @@ int CAVDisplay::loopPlatformH264() {
       continue;
     }
     if (m_h264 == nullptr) {
-      catchUp = true;
+      pacing.catchUp = true;
       if (!createH264Decoder()) continue;
       resyncPending = false;
     }
@@ -401,17 +417,7 @@ int CAVDisplay::loopPlatformH264() {
       c.m_decodedWidth = w;
       c.m_decodedHeight = h;
       if (pictureTooLarge(w, h)) break;
-      if (live()) {
-        const uint32_t now = platform::GetTickCount();
-        if (catchUp) {
-          const uint32_t ms = LiveCatchUpSleepMs(now, last, static_cast<uint32_t>(waiting));
-          if (ms > 0) platform::Sleep(ms);
-          catchUp = false;
-        } else {
-          PaceFrame(0, c.m_pacing);
-        }
-        last = platform::GetTickCount();
-      }
+      if (live()) pacing.afterPicture(c.m_pacing, c.m_frameRate.load());
       const int ys = static_cast<int>(pic.yStride);
       const int uvs = static_cast<int>(pic.uvStride);
       showPicture(pic.y, pic.u, pic.v, ys, uvs, w, h);
@@ -450,8 +456,8 @@ int CAVDisplay::loopMjpeg() {
     }
     if (m_mjpeg == nullptr && !createMjpegDecoder()) continue;
     platform::MjpegDecPicture pic{};
-    if (platform::HiMJPEGDecFrame(m_mjpeg, m_frameBuffer.data(), static_cast<uint32_t>(n), 0,
-                                  &pic, 0) != platform::kMjpegDecOk) {
+    if (platform::HiMJPEGDecFrame(m_mjpeg, m_frameBuffer.data(), static_cast<uint32_t>(n), 0, &pic,
+                                  0) != platform::kMjpegDecOk) {
       continue;
     }
     const int w = static_cast<int>(pic.width);
@@ -462,8 +468,8 @@ int CAVDisplay::loopMjpeg() {
                 w, h);
     // MJPEG pictures count towards the measured picture rate like the other codecs.
     ++c.m_counters.frameCount;
-    const SnapshotPicture snap{pic.y, pic.u, pic.v, static_cast<int>(pic.yStride),
-                               static_cast<int>(pic.uvStride), w, h};
+    const SnapshotPicture snap{
+        pic.y, pic.u, pic.v, static_cast<int>(pic.yStride), static_cast<int>(pic.uvStride), w, h};
     serveCapture(&snap, m_frameBuffer.data(), static_cast<size_t>(n));
     PaceFrame(speed, c.m_pacing);
     if (!live()) replayControl(&snap, entry);
@@ -474,33 +480,14 @@ int CAVDisplay::loopMjpeg() {
 int CAVDisplay::loopMpeg4() {
   CNetClient& c = *m_client;
   c.m_frameRate = GuardedFrameRate(c.m_frameRate.load());
-  const bool depthPacing = live();
-  if (depthPacing) c.m_preBufferDepth = 0;
-  DepthPacer pacer;
-  bool catchUp = false;
+  LoopPacing pacing(c, live());
+  pacing.ownClock = true;
   bool resyncPending = false;
-  int32_t waiting = 0;
-  uint32_t last = platform::GetTickCount();
-  uint32_t anchor = last;
-  uint32_t sinceAnchor = 0;
   while (m_stop.load() == 0) {
-    if (depthPacing) {
-      waiting = m_videoConduit->GetFrameCount();
-      c.m_framesWaiting = waiting;
-      catchUp = true;
-      if (!pacer.ShouldRead(waiting, c.m_preBufferDepth.load())) {
-        platform::Sleep(1);
-        continue;
-      }
-    }
     int32_t left = 0;
-    FrameEntry entry{};
-    const int32_t n = readFrame(&left, &entry);
-    if (n == 0) {
-      platform::Sleep(10);
-      continue;
-    }
-    if (!depthPacing) catchUp = left > 0;
+    FrameEntry entry;
+    const int32_t n = nextFrame(pacing, 1, 10, &entry, &left);
+    if (n == 0) continue;
     if (resyncPending && static_cast<size_t>(n) > kMpeg4HeaderFrameLimit) continue;
     if (c.m_view.load() != 1) {
       if (m_xvid.IsCreated()) {
@@ -511,7 +498,7 @@ int CAVDisplay::loopMpeg4() {
       continue;
     }
     if (!m_xvid.IsCreated()) {
-      catchUp = true;
+      pacing.catchUp = true;
       if (m_xvid.Create()) resyncPending = false;
       if (!m_xvid.IsCreated()) continue;
     }
@@ -534,26 +521,11 @@ int CAVDisplay::loopMpeg4() {
     // is taken from every picture, not only from a header that comes alone.
     c.m_decodedWidth = pic.width;
     c.m_decodedHeight = pic.height;
-    if (live()) {
-      const uint32_t now = platform::GetTickCount();
-      if (catchUp) {
-        const uint32_t ms = LiveCatchUpSleepMs(now, last, static_cast<uint32_t>(waiting));
-        if (ms > 0) platform::Sleep(ms);
-        catchUp = false;
-        anchor = platform::GetTickCount();
-        sinceAnchor = 0;
-      } else {
-        ++sinceAnchor;
-        const uint32_t interval = 1000u / static_cast<uint32_t>(c.m_frameRate.load());
-        const int64_t delay = int64_t{interval} * sinceAnchor + anchor - now;
-        if (delay > 9) platform::Sleep(static_cast<uint32_t>(delay));
-      }
-      last = platform::GetTickCount();
-    }
+    if (live()) pacing.afterPicture(c.m_pacing, c.m_frameRate.load());
     showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
-    afterPicture(SnapshotPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width,
-                                 pic.height},
-                 entry);
+    afterPicture(
+        SnapshotPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height},
+        entry);
   }
   return 0;
 }

@@ -62,6 +62,7 @@ class CAVDisplay : public platform::JThread {
 
  private:
   enum class Decoder { kNone, kAvcodec, kPlatformH264, kMjpeg, kMpeg4 };
+  struct LoopPacing;
 
   int loopAvcodec();
   int loopPlatformH264();
@@ -75,10 +76,14 @@ class CAVDisplay : public platform::JThread {
   // Takes the next frame into the frame buffer: its length, or 0. A frame too big for the
   // buffer is taken out and dropped so it never blocks the frames behind it.
   int32_t readFrame(int32_t* framesLeft, FrameEntry* entry);
+  // Depth pacing, then readFrame. 0 (after sleeping holdSleepMs or emptySleepMs) when there is
+  // no frame to handle this time round.
+  int32_t nextFrame(LoopPacing& pacing, uint32_t holdSleepMs, uint32_t emptySleepMs,
+                    FrameEntry* entry, int32_t* framesLeft);
   // Logs a picture larger than the configured size; true when it is.
   bool pictureTooLarge(int width, int height);
-  void showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride,
-                   int uvStride, int width, int height);
+  void showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
+                   int width, int height);
   void serveCapture(const SnapshotPicture* picture, const uint8_t* jpeg, size_t jpegLength);
   // Shared tail of the H.264 and MPEG-4 loops after a shown picture.
   void afterPicture(const SnapshotPicture& picture, const FrameEntry& entry);
