@@ -5,6 +5,8 @@ namespace kvnet {
 
 // "kvnet live": views, hears and records one live channel; returns the process exit code.
 int RunLive(int argc, char** argv);
+// "kvnet replay": plays a record file; returns the process exit code.
+int RunReplay(int argc, char** argv);
 // "kvnet demo": runs a simulated camera and a live client against it; returns the exit code.
 int RunDemo(int argc, char** argv);
 

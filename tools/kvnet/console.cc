@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -18,12 +19,22 @@ std::mutex gConsoleMutex;
 std::mutex gEventMutex;
 std::map<std::string, int> gEventCounts;    // guarded by gEventMutex
 std::set<std::pair<int, int>> gEventsSeen;  // guarded by gEventMutex
+std::map<int, int> gClassCounts;            // guarded by gEventMutex
 int gEventTotal = 0;                        // guarded by gEventMutex
 volatile std::sig_atomic_t gInterrupted = 0;
 
 void OnSignal(int) { gInterrupted = 1; }
 
 }  // namespace
+
+std::string Format(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  return line;
+}
 
 void PrintLine(const std::string& line) {
   std::lock_guard lock(gConsoleMutex);
@@ -49,11 +60,13 @@ void KVNET_CALL EventLog::OnEvent(KVNET_HANDLE, int eventClass, int code, int) {
 }
 
 void EventLog::add(int eventClass, int code) {
-  const std::string name = EventClassName(eventClass) + " " + EventCodeName(eventClass, code);
+  const std::string codeName = EventCodeName(eventClass, code);
+  const std::string name = EventClassName(eventClass) + (codeName.empty() ? "" : " " + codeName);
   {
     std::lock_guard lock(gEventMutex);
     ++gEventCounts[name];
     gEventsSeen.insert({eventClass, code});
+    ++gClassCounts[eventClass];
     ++gEventTotal;
   }
   PrintLine("event: " + name);
@@ -62,6 +75,12 @@ void EventLog::add(int eventClass, int code) {
 bool EventLog::Seen(int eventClass, int code) const {
   std::lock_guard lock(gEventMutex);
   return gEventsSeen.count({eventClass, code}) != 0;
+}
+
+int EventLog::Count(int eventClass) const {
+  std::lock_guard lock(gEventMutex);
+  const auto found = gClassCounts.find(eventClass);
+  return found != gClassCounts.end() ? found->second : 0;
 }
 
 int EventLog::Total() const {

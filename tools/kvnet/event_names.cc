@@ -69,6 +69,7 @@ std::string EventCodeName(int eventClass, int code) {
   if (eventClass == KV_EVENT_LINK) name = LinkName(code);
   if (eventClass == KV_EVENT_RECORD) name = RecordName(code);
   if (name != nullptr) return name;
+  if (eventClass == KV_EVENT_REPLAY_END && code == 0) return "";
   if (eventClass == KV_EVENT_MOTION) {
     char mask[16];
     std::snprintf(mask, sizeof mask, "0x%04X", static_cast<unsigned>(code) & 0xFFFFu);

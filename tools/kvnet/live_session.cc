@@ -2,7 +2,6 @@
 #include "kvnet/live_session.h"
 
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,15 +21,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kTick{50};
-
-[[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
-  char line[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  return line;
-}
 
 // Record paths must name a directory; a bare file name is taken as one in the current folder.
 std::string RecordPathFor(const std::string& path) {
@@ -111,18 +101,19 @@ bool ParseLiveOptions(int argc, char** argv, LiveOptions* options, std::string* 
 
 LiveResult LiveSession::Run(const std::function<void()>& onListening) {
   LiveResult result;
-  std::unique_ptr<VideoWindow> window;
-  if (options_.window) {
+  std::unique_ptr<VideoWindow> ownWindow;
+  VideoWindow* window = sharedWindow_;
+  if (window == nullptr && options_.window) {
     std::string error;
-    window = VideoWindow::Open(options_.windowWidth, options_.windowHeight,
-                               "kvnet " + options_.address, &error);
-    if (window == nullptr) {
-      PrintLine("live: " + error + "; running without a window");
-    } else {
-      const char* display = std::getenv("DISPLAY");
-      PrintLine(Format("live: window 0x%x (%dx%d) on display %s", window->Id(), window->Width(),
-                       window->Height(), display != nullptr ? display : "?"));
-    }
+    ownWindow = VideoWindow::Open(options_.windowWidth, options_.windowHeight,
+                                  "kvnet " + options_.address, &error);
+    window = ownWindow.get();
+    if (window == nullptr) PrintLine("live: " + error + "; running without a window");
+  }
+  if (window != nullptr) {
+    const char* display = std::getenv("DISPLAY");
+    PrintLine(Format("live: window 0x%x (%dx%d) on display %s", window->Id(), window->Width(),
+                     window->Height(), display != nullptr ? display : "?"));
   }
   result.windowUsed = window != nullptr;
 

@@ -8,6 +8,8 @@
 
 namespace kvnet {
 
+class VideoWindow;
+
 struct LiveOptions {
   std::string address;  // "host:port": the local UDP port to listen on and the sending host
   bool window = false;  // show the picture in an X11 window when a display is there
@@ -47,7 +49,10 @@ struct LiveResult {
 
 class LiveSession {
  public:
-  explicit LiveSession(LiveOptions options) : options_(std::move(options)) {}
+  // With a window given (it must outlive the session) the picture goes there and
+  // options.window is not looked at; the demo replays into the same window afterwards.
+  explicit LiveSession(LiveOptions options, VideoWindow* window = nullptr)
+      : options_(std::move(options)), sharedWindow_(window) {}
 
   // Runs the client until the time is up, Ctrl-C, or the window is closed. onListening runs
   // once the client listens (the demo starts its device there). The library must be started.
@@ -55,6 +60,7 @@ class LiveSession {
 
  private:
   LiveOptions options_;
+  VideoWindow* sharedWindow_;
 };
 
 // Parses "kvnet live" options (argv[0] is "live"); false with *error on a bad command line.

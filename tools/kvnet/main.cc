@@ -14,9 +14,16 @@ void Usage() {
       "       [--alarm-record PATH --alarm-seconds N] [--seconds N] [--screenshot FILE.png]\n"
       "          view, hear and record one live channel of the proprietary UDP stream\n"
       "          (the local port PORT receives from HOST); ends after N seconds or on Ctrl-C\n"
+      "  replay FILE [--window] [--paused] [--seconds N] [--speed L] [--screenshot FILE.png]\n"
+      "         [--no-sound]\n"
+      "          plays a record file (speed level L from -4 to 4) and shows the position;\n"
+      "          on a terminal: space pause/continue, s step, + - 0 speed, , . or arrows seek\n"
+      "          10 s, a sound on/off, q quit; ends at the end of the file, after N seconds\n"
+      "          or on Ctrl-C\n"
       "  demo [--out DIR]\n"
-      "          runs the device simulator and a live client against it on loopback and\n"
-      "          leaves recordings, sound and a screenshot in DIR (default ./kvnet-demo-out)");
+      "          runs the device simulator and a live client against it on loopback, then\n"
+      "          replays the recording it made; leaves recordings, sound and screenshots in DIR\n"
+      "          (default ./kvnet-demo-out)");
 }
 
 }  // namespace
@@ -27,6 +34,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (std::strcmp(argv[1], "live") == 0) return kvnet::RunLive(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "replay") == 0) return kvnet::RunReplay(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "demo") == 0) return kvnet::RunDemo(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
     Usage();
