@@ -357,7 +357,7 @@ std::vector<int16_t> ReadWavSamples(const std::string& path) {
       // The size is written at close; the bytes present count when it is not yet there.
       const size_t bytes = std::min<size_t>(n == 0 ? b.size() - at - 8 : n, b.size() - at - 8);
       out.resize(bytes / 2);
-      std::memcpy(out.data(), &b[at + 8], out.size() * 2);
+      if (!out.empty()) std::memcpy(out.data(), &b[at + 8], out.size() * 2);
       return out;
     }
     at += 8 + n + (n & 1);
