@@ -1,15 +1,20 @@
 // The command-line client kvnet, run as a process the way a user runs it: "kvnet live" against the
 // device simulator on loopback (events, status lines, recording trailer, Ctrl-C, bad command
-// lines) and "kvnet demo" (exit status, screenshot, recordings, sound file).
+// lines), "kvnet replay" of such a recording (positions, end event, time limit, keys typed on a
+// pseudo-terminal) and "kvnet demo" (exit status, screenshot, recordings, sound file, replay).
 #include <cairo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <chrono>
 #include <cmath>
@@ -70,6 +75,19 @@ class TempDir {
   fs::path path_;
 };
 
+// This process's environment with the changes (name -> value; a null value removes the variable).
+std::vector<std::string> ChangedEnvironment(const std::map<std::string, const char*>& env) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (env.count(entry.substr(0, entry.find('='))) == 0) environment.push_back(entry);
+  }
+  for (const auto& [name, value] : env) {
+    if (value != nullptr) environment.push_back(name + "=" + value);
+  }
+  return environment;
+}
+
 // A child process with its own environment changes and its output in a file; killed (whole
 // process group) and reaped at the latest by the destructor.
 class Child {
@@ -77,14 +95,7 @@ class Child {
   // env: name -> value; a null value removes the variable.
   Child(std::vector<std::string> args, const std::map<std::string, const char*>& env,
         const fs::path& output) {
-    std::vector<std::string> environment;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      if (env.count(entry.substr(0, entry.find('='))) == 0) environment.push_back(entry);
-    }
-    for (const auto& [name, value] : env) {
-      if (value != nullptr) environment.push_back(name + "=" + value);
-    }
+    std::vector<std::string> environment = ChangedEnvironment(env);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -140,6 +151,113 @@ class Child {
  private:
   pid_t pid_ = -1;
   std::optional<int> status_;
+};
+
+// A child process on a pseudo-terminal of its own (its controlling terminal, standard input and
+// output), as when a user types into it. What it prints is collected (without carriage returns);
+// it is killed and reaped at the latest by the destructor.
+class PtyChild {
+ public:
+  PtyChild(std::vector<std::string> args, const std::map<std::string, const char*>& env) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 120;
+    if (::openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) {
+      ADD_FAILURE() << "openpty failed";
+      return;
+    }
+    std::vector<std::string> environment = ChangedEnvironment(env);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(126);
+      ::close(master_);
+      if (::login_tty(slave_) != 0) ::_exit(126);  // new session, the terminal on 0, 1 and 2
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    EXPECT_GT(pid_, 0) << "fork failed";
+  }
+  ~PtyChild() {
+    if (pid_ > 0) {
+      ::kill(-pid_, SIGKILL);
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) ::close(master_);
+    if (slave_ >= 0) ::close(slave_);
+  }
+
+  // Types the keys.
+  void Send(const std::string& keys) {
+    EXPECT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+  // Waits until the text is printed after the previous text waited for; false after the time-out.
+  bool WaitFor(const std::string& text, milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      const size_t at = output_.find(text, cursor_);
+      if (at != std::string::npos) {
+        cursor_ = at + text.size();
+        return true;
+      }
+      if (Clock::now() >= deadline) return false;
+      pump(20);
+    }
+  }
+  std::optional<int> Wait(milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (pid_ > 0) {
+      pump(20);
+      int raw = 0;
+      if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
+        pid_ = -1;
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      } else if (Clock::now() >= deadline) {
+        return std::nullopt;
+      }
+    }
+    pump(0);
+    return status_;
+  }
+  // The terminal's current mode as the program left it.
+  tcflag_t LocalModes() const {
+    termios mode{};
+    EXPECT_EQ(::tcgetattr(slave_, &mode), 0);
+    return mode.c_lflag;
+  }
+  const std::string& Output() {
+    pump(0);
+    return output_;
+  }
+
+ private:
+  void pump(int waitMs) {
+    pollfd in{master_, POLLIN, 0};
+    while (::poll(&in, 1, waitMs) > 0 && (in.revents & POLLIN) != 0) {
+      char bytes[4096];
+      const ssize_t n = ::read(master_, bytes, sizeof bytes);
+      if (n <= 0) break;
+      for (ssize_t i = 0; i < n; ++i) {
+        if (bytes[i] != '\r') output_ += bytes[i];
+      }
+      waitMs = 0;
+    }
+  }
+
+  int master_ = -1;
+  int slave_ = -1;
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+  std::string output_;
+  size_t cursor_ = 0;
 };
 
 // Waits until the file contains the text; false after the time-out.
@@ -200,6 +318,53 @@ uint32_t CheckRecordFile(const fs::path& path) {
   return count;
 }
 
+// The length in whole seconds that a record file's index gives: last time stamp minus first.
+int IndexLengthSeconds(const fs::path& path) {
+  const std::string d = ReadFile(path);
+  if (d.size() < 39 + 22 || d.substr(d.size() - 8) != "ENDINDEX") return -1;
+  const uint32_t count = Le32(d, d.size() - 12);
+  const size_t trailer = 10 + 16 * size_t{count} + 12;
+  if (count == 0 || trailer > d.size() - 39) return -1;
+  const size_t begin = d.size() - trailer + 10;
+  const uint32_t first = Le32(d, begin + 8);
+  const uint32_t last = Le32(d, begin + 16 * size_t{count - 1} + 8);
+  return static_cast<int>((last - first) / 1000);
+}
+
+struct Position {
+  int seconds = 0;
+  int length = 0;
+};
+
+// "replay: 01:02/03:04" lines, in order.
+std::vector<Position> Positions(const std::string& output) {
+  std::vector<Position> positions;
+  std::istringstream in(output);
+  std::string line;
+  while (std::getline(in, line)) {
+    int m1 = 0, s1 = 0, m2 = 0, s2 = 0, end = 0;
+    if (std::sscanf(line.c_str(), "replay: %d:%d/%d:%d%n", &m1, &s1, &m2, &s2, &end) == 4 &&
+        static_cast<size_t>(end) == line.size() && line[10] == ':' && s1 < 60 && s2 < 60) {
+      positions.push_back({m1 * 60 + s1, m2 * 60 + s2});
+    }
+  }
+  return positions;
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+std::string MinutesSeconds(int seconds) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d", seconds / 60, seconds % 60);
+  return text;
+}
+
 struct StatusLine {
   int second = 0;
   std::string state;
@@ -239,6 +404,32 @@ class KvnetTest : public ::testing::Test {
       }
     }
     ASSERT_FALSE(dir_.path().empty());
+  }
+
+  // Records about `seconds` of the simulator's stream with "kvnet live --record" (the recording
+  // runs from the connection to the end); the file, or an empty path after a failure.
+  fs::path Record(int seconds) {
+    const std::string address = "127.0.0.1:" + std::to_string(FreeUdpPort());
+    const fs::path output = dir_.path() / "record.out";
+    const fs::path record = dir_.path() / "replay.rec";
+    Child kvnet({KvnetBinary(), "live", "--udp", address, "--seconds", std::to_string(seconds),
+                 "--record", record.string()},
+                liveEnv_, output);
+    if (!WaitForText(output, "listening", milliseconds(5000))) {
+      ADD_FAILURE() << "kvnet live does not listen\n" << ReadFile(output);
+      return {};
+    }
+    Child device({DeviceBinary(), "--target", address, "--duration", std::to_string(seconds + 1),
+                  "--realtime", "--quiet"},
+                 {}, dir_.path() / "device.out");
+    const std::optional<int> status = kvnet.Wait(milliseconds(seconds * 1000 + 10000));
+    if (!status.has_value() || *status != 0 ||
+        !WaitForText(output, "REC_STOPPED", milliseconds(1))) {
+      ADD_FAILURE() << "the recording failed\n" << ReadFile(output);
+      return {};
+    }
+    device.Wait(milliseconds(3000));
+    return record;
   }
 
   TempDir dir_;
@@ -317,6 +508,13 @@ TEST_F(KvnetTest, BadCommandLinesAreRefusedWithUsage) {
       {"live", "--udp", "127.0.0.1:9", "--alarm-record", "/tmp/a.rec"},  // no alarm duration
       {"live", "--udp", "127.0.0.1:9", "--screenshot", "/tmp/s.png"},    // no window
       {"live", "--udp", "127.0.0.1:9", "--frobnicate"},                  // unknown option
+      {"replay"},                                                        // no file
+      {"replay", "a.rec", "b.rec"},                                      // two files
+      {"replay", "a.rec", "--speed", "5"},                               // beyond the fastest
+      {"replay", "a.rec", "--speed"},                                    // no level
+      {"replay", "a.rec", "--seconds", "-1"},                            // negative time
+      {"replay", "a.rec", "--screenshot", "/tmp/s.png"},                 // no window
+      {"replay", "a.rec", "--loop"},                                     // unknown option
       {"demo", "--bogus"},
       {"nonsense"}};
   for (const std::vector<std::string>& arguments : cases) {
@@ -329,6 +527,130 @@ TEST_F(KvnetTest, BadCommandLinesAreRefusedWithUsage) {
     EXPECT_EQ(*status, 2) << arguments.back() << "\n" << ReadFile(output);
     EXPECT_NE(ReadFile(output).find("usage"), std::string::npos) << arguments.back();
   }
+}
+
+TEST_F(KvnetTest, ReplayPlaysARecordingToItsEndOrStopsAtTheTimeLimit) {
+  const fs::path record = Record(4);
+  ASSERT_FALSE(record.empty());
+  const int length = IndexLengthSeconds(record);
+  ASSERT_GE(length, 2) << "a 4 s recording";
+
+  const fs::path output = dir_.path() / "replay.out";
+  {
+    Child kvnet({KvnetBinary(), "replay", record.string()}, liveEnv_, output);
+    const std::optional<int> status = kvnet.Wait(milliseconds(length * 1000 + 15000));
+    ASSERT_TRUE(status.has_value()) << "kvnet replay did not end\n" << ReadFile(output);
+    EXPECT_EQ(*status, 0) << ReadFile(output);
+  }
+  std::string text = ReadFile(output);
+  EXPECT_EQ(text.find("keys:"), std::string::npos) << "standard input is not a terminal";
+  std::vector<Position> positions = Positions(text);
+  ASSERT_GE(positions.size(), 2u) << text;
+  for (size_t i = 0; i < positions.size(); ++i) {
+    EXPECT_EQ(positions[i].length, length) << "line " << i << "\n" << text;
+    EXPECT_LE(positions[i].seconds, positions[i].length) << "line " << i;
+    if (i > 0) {
+      EXPECT_GE(positions[i].seconds, positions[i - 1].seconds) << "line " << i;
+    }
+  }
+  EXPECT_EQ(positions.back().seconds, length) << "the replay ends at the end\n" << text;
+  EXPECT_EQ(CountOf(text, "event: REPLAY_END\n"), 1u) << text;
+  EXPECT_LT(text.find("event: REPLAY_END\n"), text.find("replay: end of the file")) << text;
+  EXPECT_NE(text.find("end of file reached"), std::string::npos) << text;
+
+  // A quarter of normal speed, stopped after one second: far from the end.
+  {
+    Child kvnet({KvnetBinary(), "replay", record.string(), "--seconds", "1", "--speed", "-2"},
+                liveEnv_, output);
+    const std::optional<int> status = kvnet.Wait(milliseconds(10000));
+    ASSERT_TRUE(status.has_value()) << "kvnet replay --seconds 1 did not end\n" << ReadFile(output);
+    EXPECT_EQ(*status, 0) << ReadFile(output);
+  }
+  text = ReadFile(output);
+  EXPECT_NE(text.find("replay: speed level -2 (x1/4)"), std::string::npos) << text;
+  EXPECT_NE(text.find("replay: 1 s are up"), std::string::npos) << text;
+  EXPECT_EQ(text.find("REPLAY_END"), std::string::npos) << text;
+  positions = Positions(text);
+  ASSERT_GE(positions.size(), 2u) << text;
+  EXPECT_LT(positions.back().seconds, length) << text;
+}
+
+TEST_F(KvnetTest, ReplayOfAMissingFileExitsOne) {
+  const fs::path output = dir_.path() / "replay.out";
+  Child kvnet({KvnetBinary(), "replay", "/nonexistent/none.rec"}, liveEnv_, output);
+  const std::optional<int> status = kvnet.Wait(milliseconds(5000));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1) << ReadFile(output);
+  EXPECT_NE(ReadFile(output).find("replay: cannot open /nonexistent/none.rec"), std::string::npos)
+      << ReadFile(output);
+}
+
+TEST_F(KvnetTest, ReplayTakesSingleKeysFromATerminalAndRestoresIt) {
+  // Long enough that a 10 s jump from the start lands before the end.
+  const fs::path record = Record(15);
+  ASSERT_FALSE(record.empty());
+  const int length = IndexLengthSeconds(record);
+  ASSERT_GE(length, 11);
+  const std::string total = "/" + MinutesSeconds(length);
+  const milliseconds timeout(5000);
+
+  {
+    PtyChild kvnet({KvnetBinary(), "replay", record.string(), "--paused"}, liveEnv_);
+    ASSERT_TRUE(kvnet.WaitFor("keys: ", timeout)) << kvnet.Output();
+    const tcflag_t raw = kvnet.LocalModes();
+    EXPECT_EQ(raw & (ICANON | ECHO), 0u) << "keys come without Enter and are not echoed";
+    EXPECT_NE(raw & ISIG, 0u) << "Ctrl-C must still interrupt";
+    // Paused: the position stays at the start for a second.
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(kvnet.WaitFor("replay: 00:00" + total + "\n", timeout)) << kvnet.Output();
+    }
+    kvnet.Send("+");
+    EXPECT_TRUE(kvnet.WaitFor("key: faster: speed level 1 (x2)\n", timeout)) << kvnet.Output();
+    kvnet.Send("0");
+    EXPECT_TRUE(kvnet.WaitFor("key: normal speed\n", timeout)) << kvnet.Output();
+    kvnet.Send(".");
+    ASSERT_TRUE(kvnet.WaitFor("key: seek forward to 00:10" + total + "\n", timeout))
+        << kvnet.Output();
+    EXPECT_TRUE(kvnet.WaitFor("replay: 00:1", timeout)) << "the position after the jump\n"
+                                                        << kvnet.Output();
+    kvnet.Send(" ");
+    ASSERT_TRUE(kvnet.WaitFor("key: continue\n", timeout)) << kvnet.Output();
+    kvnet.Send("q");
+    EXPECT_TRUE(kvnet.WaitFor("key: quit\n", timeout)) << kvnet.Output();
+    const std::optional<int> status = kvnet.Wait(milliseconds(10000));
+    ASSERT_TRUE(status.has_value()) << "q did not end the replay\n" << kvnet.Output();
+    EXPECT_EQ(*status, 0) << kvnet.Output();
+    EXPECT_EQ(kvnet.LocalModes() & (ICANON | ECHO), ICANON | ECHO) << "terminal not restored";
+    const std::vector<Position> positions = Positions(kvnet.Output());
+    ASSERT_GE(positions.size(), 4u) << kvnet.Output();
+    for (const Position& p : positions) {
+      EXPECT_EQ(p.length, length);
+      EXPECT_LE(p.seconds, p.length);
+    }
+    EXPECT_GE(positions.back().seconds, 10) << kvnet.Output();
+  }
+
+  // At the fastest level '+' reports the limit; the arrow keys seek; an unknown key shows the
+  // keys again; Ctrl-C typed on the terminal ends the replay and the terminal gets its mode back.
+  PtyChild kvnet({KvnetBinary(), "replay", record.string(), "--paused", "--speed", "4"}, liveEnv_);
+  ASSERT_TRUE(kvnet.WaitFor("keys: ", timeout)) << kvnet.Output();
+  kvnet.Send("+");
+  EXPECT_TRUE(kvnet.WaitFor("key: faster: at the limit, speed level 4 (x16)\n", timeout))
+      << kvnet.Output();
+  kvnet.Send("\x1b[C");
+  EXPECT_TRUE(kvnet.WaitFor("key: seek forward to 00:10" + total + "\n", timeout))
+      << kvnet.Output();
+  kvnet.Send("\x1b[D");
+  EXPECT_TRUE(kvnet.WaitFor("key: seek back to 00:00" + total + "\n", timeout)) << kvnet.Output();
+  kvnet.Send("x");
+  EXPECT_TRUE(kvnet.WaitFor("keys: ", timeout)) << kvnet.Output();
+  kvnet.Send("\x03");
+  EXPECT_TRUE(kvnet.WaitFor("replay: interrupted\n", timeout)) << kvnet.Output();
+  const std::optional<int> status = kvnet.Wait(milliseconds(10000));
+  ASSERT_TRUE(status.has_value()) << "Ctrl-C did not end the replay\n" << kvnet.Output();
+  EXPECT_EQ(*status, 0) << kvnet.Output();
+  EXPECT_EQ(kvnet.LocalModes() & (ICANON | ECHO), ICANON | ECHO) << "terminal not restored";
+  EXPECT_EQ(CountOf(kvnet.Output(), "key: "), 3u) << "one line per key\n" << kvnet.Output();
 }
 
 // Pixel statistics of a PNG decoded by cairo.
@@ -381,6 +703,23 @@ TEST_F(KvnetTest, DemoExitsZeroAndLeavesScreenshotRecordingsAndSound) {
   EXPECT_NE(text.find("demo finished: ok"), std::string::npos) << text;
   EXPECT_NE(text.find("event: RECORD ALARM_REC_TIME_UP"), std::string::npos) << text;
 
+  // The normal recording is replayed after the live run, at twice its speed, to its end.
+  const size_t replayStart = text.find("demo: replaying " + (out / "demo-normal.rec").string());
+  ASSERT_NE(replayStart, std::string::npos) << text;
+  const int length = IndexLengthSeconds(out / "demo-normal.rec");
+  EXPECT_GE(length, 5) << "an 8 s recording";
+  const std::string replayText = text.substr(replayStart);
+  EXPECT_NE(replayText.find("replay: speed level 1 (x2)"), std::string::npos) << text;
+  const std::vector<Position> positions = Positions(replayText);
+  ASSERT_GE(positions.size(), 2u) << text;
+  for (const Position& p : positions) {
+    EXPECT_EQ(p.length, length);
+    EXPECT_LE(p.seconds, p.length);
+  }
+  EXPECT_EQ(positions.back().seconds, length) << text;
+  EXPECT_EQ(CountOf(replayText, "event: REPLAY_END\n"), 1u) << text;
+  EXPECT_NE(text.find("end event came"), std::string::npos) << text;
+
   EXPECT_GE(CheckRecordFile(out / "demo-normal.rec"), 1u);
   EXPECT_GE(CheckRecordFile(out / "demo-alarm.rec"), 1u);
   const std::string wav = ReadFile(out / "demo-audio.wav");
@@ -402,6 +741,14 @@ TEST_F(KvnetTest, DemoExitsZeroAndLeavesScreenshotRecordingsAndSound) {
   // The pattern has bars and digits: far from one flat colour (a black window would be 0).
   EXPECT_GT(stats->lumaStdDev, 20.0);
   EXPECT_GE(stats->colours, 6u);
+
+  // The replay drew into the same window.
+  const std::optional<PngStats> replayStats = ReadPng(out / "demo-replay.png");
+  ASSERT_TRUE(replayStats.has_value()) << "no replay screenshot\n" << text;
+  EXPECT_EQ(replayStats->width, 352);
+  EXPECT_EQ(replayStats->height, 288);
+  EXPECT_GT(replayStats->lumaStdDev, 20.0);
+  EXPECT_GE(replayStats->colours, 6u);
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kTick{50};
 // How often the position is shown (as the replay program's slider timer does).
 constexpr milliseconds kPositionInterval{500};
-// After the end event the last few queued pictures are still shown; this long at most.
+// After the end event the last few queued pictures are still shown; this long at most at normal
+// speed or faster, longer at the slow levels.
 constexpr milliseconds kDrainLimit{2000};
 constexpr unsigned kSeekStep = 10;
 constexpr int kSpeedLimit = 4;
@@ -47,6 +48,7 @@ struct Controls {
   bool paused = false;
   int speed = 0;
   bool sound = true;
+  bool seeked = false;  // a seek was asked for since the main loop last looked
 };
 
 std::string SpeedText(int level) {
@@ -74,6 +76,7 @@ void Seek(Controls* c, bool forward) {
   const unsigned target =
       forward ? std::min(total, now + kSeekStep) : (now > kSeekStep ? now - kSeekStep : 0);
   const char* what = forward ? "forward" : "back";
+  c->seeked = true;
   if (KVNET_ReplaySeek(c->replay, target) == 0) {
     PrintLine(Format("key: seek %s: not possible (the file has no length)", what));
     return;
@@ -218,7 +221,7 @@ ReplayResult ReplaySession::Run() {
   }
   result.windowUsed = window != nullptr;
 
-  const int endsBefore = EventLog::Instance().Count(KV_EVENT_REPLAY_END);
+  int endsSeen = EventLog::Instance().Count(KV_EVENT_REPLAY_END);
   Controls c;
   c.replay = KVNET_OpenFile(options_.path.c_str(), window != nullptr ? window->Id() : 0,
                             options_.startPaused ? 1 : 0);
@@ -260,6 +263,7 @@ ReplayResult ReplaySession::Run() {
   };
   showPosition();
   Clock::time_point nextPosition = start + kPositionInterval;
+  bool draining = false;
   Clock::time_point drainEnd;
   const Clock::time_point end = start + std::chrono::seconds(options_.seconds);
   for (;;) {
@@ -289,15 +293,27 @@ ReplayResult ReplaySession::Run() {
       if (nextPosition < now) nextPosition = now + kPositionInterval;
     }
     // The end event comes when the last frame is read; the pictures still queued are shown
-    // before the replay ends.
-    if (!result.endEvent && EventLog::Instance().Count(KV_EVENT_REPLAY_END) > endsBefore) {
+    // before the replay ends. A paused replay stays open at the end until it is continued or
+    // quit, and a seek away from the end waits for the next end event.
+    const int ends = EventLog::Instance().Count(KV_EVENT_REPLAY_END);
+    if (c.seeked) {
+      c.seeked = false;
+      result.endEvent = false;
+      endsSeen = ends;
+    } else if (ends > endsSeen) {
       result.endEvent = true;
-      drainEnd = now + kDrainLimit;
     }
-    if (result.endEvent &&
-        (KVNET_ReplayCurTime(c.replay) >= KVNET_ReplayTotalTime(c.replay) || now >= drainEnd)) {
-      PrintLine("replay: end of the file");
-      break;
+    if (result.endEvent && !c.paused) {
+      if (!draining) {
+        draining = true;
+        drainEnd = now + kDrainLimit * (c.speed < 0 ? 1 << -c.speed : 1);
+      }
+      if (KVNET_ReplayCurTime(c.replay) >= KVNET_ReplayTotalTime(c.replay) || now >= drainEnd) {
+        PrintLine("replay: end of the file");
+        break;
+      }
+    } else {
+      draining = false;
     }
     if (options_.seconds > 0 && now >= end) {
       PrintLine(Format("replay: %d s are up", options_.seconds));
