@@ -10,6 +10,12 @@ pkg_check_modules(OPENH264 REQUIRED IMPORTED_TARGET openh264)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 # libswscale scales pictures in the surface layer's stretch blit.
 pkg_check_modules(SWSCALE REQUIRED IMPORTED_TARGET libswscale libavutil)
+# libyuv scales UYVY and 32-bit RGB in the stretch blit (Debian ships no pkg-config file).
+find_path(YUV_INCLUDE_DIR libyuv.h REQUIRED)
+find_library(YUV_LIBRARY yuv REQUIRED)
+add_library(kvnet_yuv INTERFACE)
+target_include_directories(kvnet_yuv INTERFACE ${YUV_INCLUDE_DIR})
+target_link_libraries(kvnet_yuv INTERFACE ${YUV_LIBRARY})
 # libavcodec is loaded at run time; only its headers (for the major version) are used.
 pkg_check_modules(AVCODEC REQUIRED IMPORTED_TARGET libavcodec)
 # Tests, benchmarks and the device simulator link libavcodec directly as an independent peer.

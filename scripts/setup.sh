@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libxvidcore-dev libopenh264-dev libspandsp-dev libasound2-dev
   libxcb1-dev libxcb-shm0-dev libcairo2-dev fonts-liberation fonts-dejavu-core
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libturbojpeg0-dev libjpeg62-turbo-dev
   xvfb xauth x11-utils ffmpeg
 )

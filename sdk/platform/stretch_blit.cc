@@ -1,6 +1,12 @@
-// Stretch blits through libswscale; the scaler is cached per blitter and rebuilt only when
-// the sizes or formats change.
+// Stretch blits. RGB32 and UYVY (the display path's formats) go through libyuv's bilinear
+// plane scaler: RGB32 is split into B, G and R planes, UYVY into planar 4:2:2; the planes are
+// scaled one by one and packed or converted at the target size. Every other pair goes through
+// libswscale, whose scaler is cached per blitter and rebuilt only when the sizes or formats change.
 #include "sdk/platform/stretch_blit.h"
+
+#include <libyuv/convert_argb.h>
+#include <libyuv/planar_functions.h>
+#include <libyuv/scale.h>
 
 #include <cstring>
 
@@ -29,9 +35,89 @@ AVPixelFormat avFormat(PixelFormat format) {
   }
 }
 
+// Plane rows start on 64-byte boundaries so the SIMD row functions run on aligned data.
+int alignedStride(int width) { return (width + 63) & ~63; }
+
+// Three planes inside the scratch buffer: a full-width first plane and two planes of
+// secondWidth (half the width for 4:2:2, the full width for the colour planes of RGB).
+struct Planes3 {
+  uint8_t* p0;
+  uint8_t* p1;
+  uint8_t* p2;
+  int stride0;
+  int stride12;
+};
+
+size_t planeBytes(int width, int secondWidth, int height) {
+  return (static_cast<size_t>(alignedStride(width)) +
+          2 * static_cast<size_t>(alignedStride(secondWidth))) *
+         static_cast<size_t>(height);
+}
+
+Planes3 carvePlanes(uint8_t* base, int width, int secondWidth, int height) {
+  Planes3 p;
+  p.stride0 = alignedStride(width);
+  p.stride12 = alignedStride(secondWidth);
+  p.p0 = base;
+  p.p1 = p.p0 + static_cast<size_t>(p.stride0) * height;
+  p.p2 = p.p1 + static_cast<size_t>(p.stride12) * height;
+  return p;
+}
+
 }  // namespace
 
 StretchBlitter::~StretchBlitter() { sws_freeContext(context_); }
+
+bool StretchBlitter::blitYuv(const PixelRect& src, uint8_t* dstBits, int dstPitch, int dstWidth,
+                             int dstHeight, PixelFormat dstFormat) {
+  // Negative pitches (bottom-up rows) stay with libswscale.
+  if (src.pitch <= 0 || dstPitch <= 0) return false;
+  const bool rgb = src.format == PixelFormat::kRGB32 && dstFormat == PixelFormat::kRGB32;
+  const bool uyvy = src.format == PixelFormat::kUYVY &&
+                    (dstFormat == PixelFormat::kUYVY || dstFormat == PixelFormat::kRGB32);
+  if (!rgb && !uyvy) return false;
+  if (src.width == dstWidth && src.height == dstHeight) {
+    // Same size and format is the caller's plain copy; only UYVY -> RGB32 is left.
+    if (!uyvy || dstFormat != PixelFormat::kRGB32) return false;
+    return libyuv::UYVYToARGB(src.bits, src.pitch, dstBits, dstPitch, dstWidth, dstHeight) == 0;
+  }
+  // Both go through planes: libyuv's plane scaler keeps flat areas exact, its packed ARGB
+  // scaler does not (its column filter darkens white to 253).
+  const int srcSecond = rgb ? src.width : (src.width + 1) / 2;
+  const int dstSecond = rgb ? dstWidth : (dstWidth + 1) / 2;
+  const size_t srcBytes = planeBytes(src.width, srcSecond, src.height);
+  const size_t needed = srcBytes + planeBytes(dstWidth, dstSecond, dstHeight);
+  if (planes_.size() < needed) planes_.resize(needed);
+  const Planes3 from = carvePlanes(planes_.data(), src.width, srcSecond, src.height);
+  const Planes3 to = carvePlanes(planes_.data() + srcBytes, dstWidth, dstSecond, dstHeight);
+  if (rgb) {
+    // Planes B, G, R in memory order; the unused fourth byte is written as 0xFF.
+    libyuv::SplitARGBPlane(src.bits, src.pitch, from.p2, from.stride12, from.p1, from.stride12,
+                           from.p0, from.stride0, nullptr, 0, src.width, src.height);
+    libyuv::ScalePlane(from.p0, from.stride0, src.width, src.height, to.p0, to.stride0, dstWidth,
+                       dstHeight, libyuv::kFilterBilinear);
+    libyuv::ScalePlane(from.p1, from.stride12, src.width, src.height, to.p1, to.stride12, dstWidth,
+                       dstHeight, libyuv::kFilterBilinear);
+    libyuv::ScalePlane(from.p2, from.stride12, src.width, src.height, to.p2, to.stride12, dstWidth,
+                       dstHeight, libyuv::kFilterBilinear);
+    libyuv::MergeARGBPlane(to.p2, to.stride12, to.p1, to.stride12, to.p0, to.stride0, nullptr, 0,
+                           dstBits, dstPitch, dstWidth, dstHeight);
+    return true;
+  }
+  if (libyuv::UYVYToI422(src.bits, src.pitch, from.p0, from.stride0, from.p1, from.stride12,
+                         from.p2, from.stride12, src.width, src.height) != 0 ||
+      libyuv::I422Scale(from.p0, from.stride0, from.p1, from.stride12, from.p2, from.stride12,
+                        src.width, src.height, to.p0, to.stride0, to.p1, to.stride12, to.p2,
+                        to.stride12, dstWidth, dstHeight, libyuv::kFilterBilinear) != 0) {
+    return false;
+  }
+  if (dstFormat == PixelFormat::kUYVY) {
+    return libyuv::I422ToUYVY(to.p0, to.stride0, to.p1, to.stride12, to.p2, to.stride12, dstBits,
+                              dstPitch, dstWidth, dstHeight) == 0;
+  }
+  return libyuv::I422ToARGB(to.p0, to.stride0, to.p1, to.stride12, to.p2, to.stride12, dstBits,
+                            dstPitch, dstWidth, dstHeight) == 0;
+}
 
 bool StretchBlitter::Blit(const PixelRect& src, uint8_t* dstBits, int dstPitch, int dstWidth,
                           int dstHeight, PixelFormat dstFormat) {
@@ -49,6 +135,7 @@ bool StretchBlitter::Blit(const PixelRect& src, uint8_t* dstBits, int dstPitch, 
     }
     return true;
   }
+  if (blitYuv(src, dstBits, dstPitch, dstWidth, dstHeight, dstFormat)) return true;
   context_ = sws_getCachedContext(context_, src.width, src.height, srcAv, dstWidth, dstHeight,
                                   dstAv, SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (context_ == nullptr) return false;

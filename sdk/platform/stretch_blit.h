@@ -1,8 +1,10 @@
 // The stretch blit: scales a rectangle of packed pixels into another rectangle (bilinear),
-// converting between the surface pixel formats on the way. Built on libswscale.
+// converting between the surface pixel formats on the way. Built on libyuv for the display
+// path's formats (UYVY and 32-bit RGB) and on libswscale for the others.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "sdk/platform/surface.h"
 
@@ -31,7 +33,15 @@ class StretchBlitter {
             PixelFormat dstFormat);
 
  private:
+  // The libyuv path for RGB32 -> RGB32 and UYVY -> UYVY / RGB32. False when it does not
+  // apply or libyuv refuses; the caller then goes through libswscale.
+  bool blitYuv(const PixelRect& src, uint8_t* dstBits, int dstPitch, int dstWidth, int dstHeight,
+               PixelFormat dstFormat);
+
   SwsContext* context_ = nullptr;
+  // UYVY goes through planar 4:2:2: the source planes and the scaled planes live here. The
+  // buffer only grows, so a steady picture size allocates once.
+  std::vector<uint8_t> planes_;
 };
 
 }  // namespace kv::platform
