@@ -97,7 +97,12 @@ void BM_OpenHourFile(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(bytes * state.iterations()));
   state.counters["fileMB"] = bytes / 1e6;
 }
-BENCHMARK(BM_OpenHourFile)->Arg(1)->Arg(0)->ArgNames({"trailer"})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OpenHourFile)
+    ->Arg(1)
+    ->Arg(0)
+    ->ArgNames({"trailer"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 std::atomic<int> gPresents{0};
 int KVNET_CALL CountDraw(KVNET_HANDLE, void*, void*) {
@@ -153,7 +158,8 @@ void BM_SeekLatency(benchmark::State& state) {
     const int presents = gPresents.load();
     KVNET_ReplaySeek(h, target);
     // The seek is served when the reader clears the pending flag; then the next picture.
-    while (gPresents.load() == presents) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    while (gPresents.load() == presents)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   KVNET_CloseFile(h);
   KVNET_SetDrawCallback(nullptr);
@@ -188,6 +194,10 @@ void BM_SpeedLevel(benchmark::State& state) {
   state.counters["target"] = 25.0 * (1 << level);
   state.counters["sustained"] = rate >= 0.9 * 25.0 * (1 << level) ? 1 : 0;
 }
-BENCHMARK(BM_SpeedLevel)->DenseRange(0, 4)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SpeedLevel)
+    ->DenseRange(0, 4)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -86,10 +86,16 @@ void BM_UdpSourceIntoRecording(benchmark::State& state) {
   const double mbit = sentBytes * 8.0 / 1e6;
   state.counters["datagrams_per_s"] = sentDatagrams / seconds;
   state.counters["Mbit_per_s"] = mbit / seconds;
-  state.counters["lost_bytes"] = static_cast<double>(sentBytes - std::min<uint64_t>(received, sentBytes));
+  state.counters["lost_bytes"] =
+      static_cast<double>(sentBytes - std::min<uint64_t>(received, sentBytes));
   state.counters["cpu_ms_per_Mbit"] = cpu * 1000.0 / mbit;
 }
-BENCHMARK(BM_UdpSourceIntoRecording)->Arg(20)->Arg(100)->Arg(0)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UdpSourceIntoRecording)
+    ->Arg(20)
+    ->Arg(100)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // The record writer alone: 64 KiB video units into a file.
 void BM_RecordWriter(benchmark::State& state) {

@@ -81,18 +81,18 @@ typedef uint32_t KVNET_HWND;
 
 /* Parameters of a live client, 300 bytes. */
 typedef struct KVNET_CLIENT_PARAM {
-  int16_t transport;       /* TRANSPORT_* */
-  uint16_t view;           /* non-zero: draw video from the start */
-  int32_t channel;         /* stream number on the device */
-  uint32_t videoWnd;       /* KVNET_HWND receiving the video */
-  uint32_t notifyWnd;      /* KVNET_HWND receiving event messages; 0: none */
-  uint32_t messageId;      /* message number of every event message */
-  uint8_t reserved1[16];   /* copied, not interpreted */
-  int32_t userValue;       /* passed back to the callbacks */
-  char address[161];       /* "host" or "host:port" */
-  char userName[33];       /* RTSP Digest user */
-  char password[33];       /* RTSP Digest password */
-  uint8_t reserved2[33];   /* copied, not interpreted */
+  int16_t transport;     /* TRANSPORT_* */
+  uint16_t view;         /* non-zero: draw video from the start */
+  int32_t channel;       /* stream number on the device */
+  uint32_t videoWnd;     /* KVNET_HWND receiving the video */
+  uint32_t notifyWnd;    /* KVNET_HWND receiving event messages; 0: none */
+  uint32_t messageId;    /* message number of every event message */
+  uint8_t reserved1[16]; /* copied, not interpreted */
+  int32_t userValue;     /* passed back to the callbacks */
+  char address[161];     /* "host" or "host:port" */
+  char userName[33];     /* RTSP Digest user */
+  char password[33];     /* RTSP Digest password */
+  uint8_t reserved2[33]; /* copied, not interpreted */
 } KVNET_CLIENT_PARAM;
 
 /* Stream description filled by KVNET_GetClientParam, 12 bytes. */
@@ -109,19 +109,19 @@ typedef struct KVNET_VIDEO_INFO {
 typedef struct KVNET_FRAME_INFO {
   uint16_t width;
   uint16_t height;
-  uint32_t timeStamp;   /* RTP time stamp, host byte order */
-  uint16_t mediaKind;   /* 0 video */
+  uint32_t timeStamp; /* RTP time stamp, host byte order */
+  uint16_t mediaKind; /* 0 video */
   uint16_t videoCodec;
   uint16_t audioCodec;
   uint16_t frameRate;
-  uint16_t nalType;     /* H.264 NAL unit type of the delivered unit */
-  uint16_t fragment;    /* 1: first fragment of a fragmented unit */
+  uint16_t nalType;  /* H.264 NAL unit type of the delivered unit */
+  uint16_t fragment; /* 1: first fragment of a fragmented unit */
 } KVNET_FRAME_INFO;
 
 /* Motion-detection settings of one channel, 272 bytes. */
 typedef struct KVNET_MD_INFO {
-  uint8_t setting[16];     /* setting byte of regions 0..15 */
-  int32_t region[16][4];   /* left, top, right, bottom of regions 0..15 */
+  uint8_t setting[16];   /* setting byte of regions 0..15 */
+  int32_t region[16][4]; /* left, top, right, bottom of regions 0..15 */
 } KVNET_MD_INFO;
 
 #pragma pack(pop)
@@ -202,8 +202,7 @@ KVNET_API int KVNET_CALL KVNET_ClientShowcallback(int a, int b, int c);
 /* Client state LINK_*; KVNET_INVALID_STATE for a null handle. */
 KVNET_API int KVNET_CALL KVNET_GetClientState(KVNET_HANDLE client);
 /* Last measured bit rate (kbit/s) and decoded pictures per second. */
-KVNET_API int KVNET_CALL KVNET_GetBitStreamInfo(KVNET_HANDLE client, int* bitRate,
-                                                int* frameRate);
+KVNET_API int KVNET_CALL KVNET_GetBitStreamInfo(KVNET_HANDLE client, int* bitRate, int* frameRate);
 /* Fills the stream description for a non-null handle. Always 0. */
 KVNET_API int KVNET_CALL KVNET_GetClientParam(KVNET_HANDLE client, KVNET_VIDEO_INFO* info);
 /* Replaces the process-wide raw-video callback; returns it. */
@@ -276,8 +275,7 @@ KVNET_API void KVNET_CALL KVNET_ClientStopTalk(KVNET_HANDLE client);
 /* ---- Replay ---- */
 /* Creates a client replaying a record file into wnd; startPaused shows the first picture
  * and pauses. Null on failure. */
-KVNET_API KVNET_HANDLE KVNET_CALL KVNET_OpenFile(const char* path, KVNET_HWND wnd,
-                                                 int startPaused);
+KVNET_API KVNET_HANDLE KVNET_CALL KVNET_OpenFile(const char* path, KVNET_HWND wnd, int startPaused);
 /* Stops and destroys a replay client. */
 KVNET_API int KVNET_CALL KVNET_CloseFile(KVNET_HANDLE client);
 /* Pauses replay. */

@@ -43,8 +43,7 @@ KVNET_API int KVNET_CALL KVNET_GetClientState(KVNET_HANDLE handle) {
   return WithClient(handle, KVNET_INVALID_STATE, [](CNetClient& c) { return c.m_state.load(); });
 }
 
-KVNET_API int KVNET_CALL KVNET_GetBitStreamInfo(KVNET_HANDLE handle, int* bitRate,
-                                                int* frameRate) {
+KVNET_API int KVNET_CALL KVNET_GetBitStreamInfo(KVNET_HANDLE handle, int* bitRate, int* frameRate) {
   return WithClient(handle, 0, [&](CNetClient& c) {
     if (bitRate != nullptr) *bitRate = static_cast<int>(c.m_counters.bitRate.load());
     if (frameRate != nullptr) *frameRate = static_cast<int>(c.m_counters.frameRate.load());

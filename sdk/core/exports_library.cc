@@ -21,8 +21,7 @@ KVNET_API void KVNET_CALL KVNET_Cleanup(void) {
   });
 }
 
-KVNET_API int KVNET_CALL KVNET_SetWaitTime(int connectTimeout, int retryCount,
-                                           int retryInterval) {
+KVNET_API int KVNET_CALL KVNET_SetWaitTime(int connectTimeout, int retryCount, int retryInterval) {
   return Guarded(1, [&] { return kv::SetWaitTimes(connectTimeout, retryCount, retryInterval); });
 }
 

@@ -66,8 +66,8 @@ KVNET_API unsigned int KVNET_CALL KVNET_ReplayTotalTime(KVNET_HANDLE handle) {
 }
 
 KVNET_API unsigned int KVNET_CALL KVNET_ReplayCurTime(KVNET_HANDLE handle) {
-  return WithClient(handle, 0u,
-                    [](CNetClient& c) { return std::min(c.m_curTime.load(), c.m_totalTime.load()); });
+  return WithClient(
+      handle, 0u, [](CNetClient& c) { return std::min(c.m_curTime.load(), c.m_totalTime.load()); });
 }
 
 KVNET_API int KVNET_CALL KVNET_ReplaySeek(KVNET_HANDLE handle, unsigned int seconds) {

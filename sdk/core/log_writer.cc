@@ -20,7 +20,8 @@ std::string LogFilePath() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && state[0] == '/') return std::string(state) + "/kvnet/kv_log.txt";
   const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/kvnet/kv_log.txt";
+  if (home != nullptr && home[0] == '/')
+    return std::string(home) + "/.local/state/kvnet/kv_log.txt";
   return "";
 }
 

@@ -30,8 +30,7 @@ class WindowSystem {
   // Mapped and viewable (X11) or shown (headless); false for an unknown window.
   virtual bool IsWindowVisible(WindowId window) = 0;
   // Posts (never sends) {message, wParam, lParam} to the window; false when it cannot.
-  virtual bool PostMessage(WindowId window, uint32_t message, uint32_t wParam,
-                           uint32_t lParam) = 0;
+  virtual bool PostMessage(WindowId window, uint32_t message, uint32_t wParam, uint32_t lParam) = 0;
 };
 
 // The process's window system, created on first use.

@@ -88,8 +88,8 @@ int64_t FindAviSeekEntry(RecordInput& in, const AviIndexLocation& loc, uint32_t 
                          uint8_t codec) {
   const uint64_t count = loc.Count();
   if (count == 0) return -1;
-  int64_t at = static_cast<int64_t>(
-      std::min<uint64_t>(uint64_t{seconds} * kAviEntriesPerSecond, count - 1));
+  int64_t at =
+      static_cast<int64_t>(std::min<uint64_t>(uint64_t{seconds} * kAviEntriesPerSecond, count - 1));
   const uint64_t candidates = uint64_t{seconds} * 25u + 1u;
   uint8_t head[64];
   for (uint64_t n = 0; n < candidates && at >= 0; ++n) {
@@ -102,7 +102,8 @@ int64_t FindAviSeekEntry(RecordInput& in, const AviIndexLocation& loc, uint32_t 
         video = k;
         if (AviChunkReadable(e, in.Size(), SIZE_MAX)) {
           const size_t want = std::min<size_t>(e.length, sizeof head);
-          if (in.ReadExact(uint64_t{e.offset} + 8, head, want) && IsAviKeyChunk(head, want, codec)) {
+          if (in.ReadExact(uint64_t{e.offset} + 8, head, want) &&
+              IsAviKeyChunk(head, want, codec)) {
             return k;
           }
         }

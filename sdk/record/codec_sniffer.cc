@@ -28,7 +28,8 @@ uint8_t SniffVideoCodec(const uint8_t* data, size_t length) {
   if (code == 0xB0 || code == 0xB3 || code == 0xB5 || code == 0xB6) return VCODEC_MPEG4;
   if ((code & 0x80) != 0) return 0;  // neither an MPEG-4 code above nor a valid NAL header
   const int type = code & 0x1F;
-  const bool h264Opening = type == 1 || type == 5 || type == 6 || type == 7 || type == 8 || type == 9;
+  const bool h264Opening =
+      type == 1 || type == 5 || type == 6 || type == 7 || type == 8 || type == 9;
   // A video object (00-1F) is followed by its video object layer (20-2F); a layer code
   // whose bits read as an H.264 slice or parameter set is taken as H.264.
   if (code <= 0x1F) {

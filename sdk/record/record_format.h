@@ -14,8 +14,8 @@ constexpr size_t kRecordHeaderSize = 39;
 constexpr size_t kRecordDescriptorSize = 28;
 constexpr size_t kUnitHeaderSize = 12;
 constexpr uint32_t kMaxUnitLength = 0xFFFFF;  // 20 bits of the packed word
-constexpr char kIndexBegin[] = "BEGININDEX";   // 10 bytes
-constexpr char kIndexEnd[] = "ENDINDEX";       // 8 bytes
+constexpr char kIndexBegin[] = "BEGININDEX";  // 10 bytes
+constexpr char kIndexEnd[] = "ENDINDEX";      // 8 bytes
 constexpr size_t kIndexEntrySize = 16;
 
 enum UnitKind : uint32_t { kUnitVideo = 0, kUnitAudio = 1 };

@@ -22,7 +22,8 @@ class RecordInput {
   virtual size_t ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
   // True when exactly length bytes could be read at offset.
   bool ReadExact(uint64_t offset, void* buffer, size_t length) {
-    return length <= Size() && offset <= Size() - length && ReadAt(offset, buffer, length) == length;
+    return length <= Size() && offset <= Size() - length &&
+           ReadAt(offset, buffer, length) == length;
   }
 };
 
@@ -95,10 +96,10 @@ int32_t ReplayFrameRate(uint8_t frameRateByte);
 // The key-frame index and where the units end.
 struct IndexReadResult {
   std::vector<IndexEntry> entries;
-  uint64_t dataEnd = 0;     // offset of the trailer, or the file size without one
+  uint64_t dataEnd = 0;  // offset of the trailer, or the file size without one
   bool fromTrailer = false;
   bool scanned = false;
-  bool failed = false;      // a trailer that names zero entries
+  bool failed = false;  // a trailer that names zero entries
 };
 
 // Reads the trailer of a native (entry size 16) or legacy (entry size 8) file, or scans the

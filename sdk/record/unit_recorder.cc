@@ -16,7 +16,8 @@ constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
 bool DurationExceeded(uint32_t start, uint32_t duration) {
   if (duration == 0) return false;
   const int32_t diff = static_cast<int32_t>(platform::GetTickCount() - start);
-  const uint32_t distance = diff < 0 ? 0u - static_cast<uint32_t>(diff) : static_cast<uint32_t>(diff);
+  const uint32_t distance =
+      diff < 0 ? 0u - static_cast<uint32_t>(diff) : static_cast<uint32_t>(diff);
   return distance > duration;
 }
 
@@ -29,15 +30,15 @@ struct FileOps {
   int (IRecord::*stop)();
 };
 
-constexpr FileOps kNormal{&IRecord::IsRecording, &IRecord::LockRecord, &IRecord::UnlockRecord,
+constexpr FileOps kNormal{&IRecord::IsRecording, &IRecord::LockRecord,     &IRecord::UnlockRecord,
                           &IRecord::WriteRecord, &IRecord::AddRecordIndex, &IRecord::StopRecord};
-constexpr FileOps kAlarm{&IRecord::IsAlarmRecording, &IRecord::LockAlarmRecord,
+constexpr FileOps kAlarm{&IRecord::IsAlarmRecording,  &IRecord::LockAlarmRecord,
                          &IRecord::UnlockAlarmRecord, &IRecord::WriteAlarmRecord,
-                         &IRecord::AddAlarmIndex, &IRecord::StopAlarmRecord};
+                         &IRecord::AddAlarmIndex,     &IRecord::StopAlarmRecord};
 
 void WriteUnit(IRecord& r, const FileOps& ops, const RecordUnitHeader& header,
-               const uint8_t* prefix, uint32_t prefixLength, const uint8_t* data,
-               uint32_t length, bool takeIndex) {
+               const uint8_t* prefix, uint32_t prefixLength, const uint8_t* data, uint32_t length,
+               bool takeIndex) {
   uint8_t bytes[kUnitHeaderSize];
   EncodeUnitHeader(header, bytes);
   (r.*ops.lock)();
@@ -70,9 +71,9 @@ void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& uni
     const FileOps& ops;
     uint32_t start, duration;
     int timeUpCode;
-  } limits[] = {{kNormal, client.m_recordStart, client.m_recordDuration, REC_TIME_UP},
-                {kAlarm, client.m_alarmRecordStart, client.m_alarmRecordDuration,
-                 ALARM_REC_TIME_UP}};
+  } limits[] = {
+      {kNormal, client.m_recordStart, client.m_recordDuration, REC_TIME_UP},
+      {kAlarm, client.m_alarmRecordStart, client.m_alarmRecordDuration, ALARM_REC_TIME_UP}};
   for (const Limit& l : limits) {
     if (!(recorder.*l.ops.isOn)()) continue;
     if (DurationExceeded(l.start, l.duration)) {
@@ -93,7 +94,8 @@ void RecordAudioUnit(IRecord& recorder, uint8_t audioCodec, const uint8_t* voice
   header.length = length;
   header.timeStamp = timeStamp;
   for (const FileOps* ops : {&kNormal, &kAlarm}) {
-    if ((recorder.*ops->isOn)()) WriteUnit(recorder, *ops, header, nullptr, 0, voiceFrame, length, false);
+    if ((recorder.*ops->isOn)())
+      WriteUnit(recorder, *ops, header, nullptr, 0, voiceFrame, length, false);
   }
 }
 

@@ -12,9 +12,9 @@ class IRecord;
 struct VideoUnit {
   const uint8_t* data = nullptr;
   uint32_t length = 0;
-  uint32_t type = 0;            // frame or NAL unit type; 7 takes an index point
+  uint32_t type = 0;             // frame or NAL unit type; 7 takes an index point
   bool beginsCodedUnit = false;  // a start code 00 00 00 01 is written before the data
-  uint32_t timeStamp = 0;       // milliseconds
+  uint32_t timeStamp = 0;        // milliseconds
 };
 
 // Writes a video unit into each open record file of recorder. A file whose duration has run

@@ -66,12 +66,13 @@ struct CAVSource::RecordSlot {
 
 CAVSource::RecordSlot CAVSource::slot(RecordKind kind) {
   if (kind == RecordKind::kNormal) {
-    return {m_recording,     m_recordFile,   m_recordLock, m_recordIndex,
-            m_recordPosition, m_client ? m_client->m_recordPath : "", REC_STARTED, REC_STOPPED};
+    return {m_recording,   m_recordFile,     m_recordLock,
+            m_recordIndex, m_recordPosition, m_client ? m_client->m_recordPath : "",
+            REC_STARTED,   REC_STOPPED};
   }
-  return {m_alarmRecording, m_alarmFile,     m_alarmLock,       m_alarmIndex,
-          m_alarmPosition,  m_client ? m_client->m_alarmRecordPath : "", ALARM_REC_STARTED,
-          ALARM_REC_STOPPED};
+  return {m_alarmRecording,  m_alarmFile,      m_alarmLock,
+          m_alarmIndex,      m_alarmPosition,  m_client ? m_client->m_alarmRecordPath : "",
+          ALARM_REC_STARTED, ALARM_REC_STOPPED};
 }
 
 int CAVSource::WriteRecord(int, const void* data, uint32_t length) {

@@ -52,7 +52,8 @@ uint8_t CAVSource_File::sniffUnitsCodec() {
   uint8_t head[kUnitHeaderSize];
   uint8_t bytes[kSniffBytes];
   for (int i = 0; i < kSniffUnits; ++i) {
-    if (pos > m_dataEnd || m_dataEnd - pos < headerSize || !m_file.ReadExact(pos, head, headerSize)) {
+    if (pos > m_dataEnd || m_dataEnd - pos < headerSize ||
+        !m_file.ReadExact(pos, head, headerSize)) {
       break;
     }
     const UnitHead h = DecodeUnitHead(head, m_kind);
@@ -253,9 +254,7 @@ void CAVSource_File::playVoice(uint32_t codec, const uint8_t* frame, uint32_t le
   writeAudio(reinterpret_cast<const uint8_t*>(m_pcm.get()), size_t{samples} * 2);
 }
 
-void CAVSource_File::reachEnd() {
-  m_client->Notify(KV_EVENT_REPLAY_END, 0);
-}
+void CAVSource_File::reachEnd() { m_client->Notify(KV_EVENT_REPLAY_END, 0); }
 
 void CAVSource_File::waitAtEnd(uint32_t sleepMs, bool* atEnd,
                                const std::function<bool()>& serveSeek) {
@@ -324,7 +323,8 @@ int CAVSource_File::runUnits(const UnitLoop& loop) {
   while (!StopRequested()) {
     if (readUnit(loop, &position) == Step::kEnd) {
       // The last coded unit has nothing after it to close it.
-      if (!loop.wholePictures) m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
+      if (!loop.wholePictures)
+        m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
       atEnd = true;
       reachEnd();
       waitAtEnd(loop.endWaitMs, &atEnd, serveSeek);
@@ -349,7 +349,8 @@ bool CAVSource_File::serveAviSeek(uint64_t* p) {
     const uint64_t at = m_avi.p0 + static_cast<uint64_t>(k) * kAviEntrySize;
     AviEntry e;
     // The key chunk is shown first; reading goes on right after its entry.
-    if (ReadAviEntry(m_file, m_avi, at, &e) && AviChunkReadable(e, m_file.Size(), m_readBufferSize) &&
+    if (ReadAviEntry(m_file, m_avi, at, &e) &&
+        AviChunkReadable(e, m_file.Size(), m_readBufferSize) &&
         m_file.ReadExact(uint64_t{e.offset} + 8, m_readBuffer.get(), e.length)) {
       c.m_seekPending = 0;
       m_videoConduit->Write(m_readBuffer.get(), static_cast<int32_t>(e.length), 1,

@@ -38,12 +38,12 @@ class CAVSource_File : public CAVSource {
  private:
   // What distinguishes the loops over native-style units.
   struct UnitLoop {
-    bool startAtIndex;        // native: start at the first index entry
-    bool wholePictures;       // MJPEG: every video unit is one picture
-    int32_t frameLimit;       // complete frames the video conduit may hold before a write
-    uint32_t retryMs;         // sleep between refused video writes
-    size_t sampleLimit;       // decoded audio must have fewer samples than this
-    uint32_t endWaitMs;       // sleep while at the end of the file
+    bool startAtIndex;   // native: start at the first index entry
+    bool wholePictures;  // MJPEG: every video unit is one picture
+    int32_t frameLimit;  // complete frames the video conduit may hold before a write
+    uint32_t retryMs;    // sleep between refused video writes
+    size_t sampleLimit;  // decoded audio must have fewer samples than this
+    uint32_t endWaitMs;  // sleep while at the end of the file
   };
   enum class Step { kUnit, kEnd };
 

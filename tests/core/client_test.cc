@@ -158,10 +158,10 @@ TEST(ClientStart, StartsPartsInOrderAndStopsInOrder) {
   EXPECT_GT(run - got.begin(), parts.log()->IndexOf("audio.start"));
   EXPECT_LT(run - got.begin(), parts.log()->IndexOf("source.run-end"));
   got.erase(run);
-  const std::vector<std::string> expected = {
-      "audio.prepare", "source.open",      "audio.start",    "talk.halt",
-      "source.stop",   "conduits.aborted", "source.run-end", "source.close",
-      "audio.stop",    "audio.free",       "source.destroy"};
+  const std::vector<std::string> expected = {"audio.prepare",  "source.open",   "audio.start",
+                                             "talk.halt",      "source.stop",   "conduits.aborted",
+                                             "source.run-end", "source.close",  "audio.stop",
+                                             "audio.free",     "source.destroy"};
   EXPECT_EQ(got, expected);
 }
 
@@ -181,16 +181,16 @@ TEST(ClientStart, FailuresDestroyEverything) {
     ScopedFakeParts parts(b);
     KVNET_CLIENT_PARAM p = MakeParam("cam");
     EXPECT_EQ(KVNET_ClientStart(&p), nullptr);
-    EXPECT_EQ(parts.log()->Entries(), (std::vector<std::string>{"audio.prepare", "source.destroy"}));
+    EXPECT_EQ(parts.log()->Entries(),
+              (std::vector<std::string>{"audio.prepare", "source.destroy"}));
   }
   {
     FakeBehaviour b;
     b.audioStartFails = true;
     ScopedFakeParts parts(b);
     EXPECT_EQ(KVNET_OpenFile("/x.rec", 0, 1), nullptr);
-    EXPECT_EQ(parts.log()->Entries(),
-              (std::vector<std::string>{"audio.prepare", "source.open", "audio.start",
-                                        "source.destroy"}));
+    EXPECT_EQ(parts.log()->Entries(), (std::vector<std::string>{"audio.prepare", "source.open",
+                                                                "audio.start", "source.destroy"}));
   }
 }
 

@@ -1,17 +1,16 @@
 // The exported interface: the symbol set of the shared library, null-handle results and the
 // flag-setting exports.
-#include <gtest/gtest.h>
-
 #include <elf.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KvNetClient.h"
@@ -45,22 +44,54 @@ std::set<std::string> DynamicSymbols(const std::string& path) {
 }
 
 TEST(SharedLibrary, ExportsExactlyTheInterface) {
-  const std::set<std::string> expected = {
-      "KVNET_Startup", "KVNET_Cleanup", "KVNET_SetWaitTime", "KVNET_Log", "KVNET_ClientStart",
-      "KVNET_ClientStop", "KVNET_ClientStartView", "KVNET_ClientStopView", "KVNET_ClientSetWnd",
-      "KVNET_ClientRefreshWnd", "KVNET_ClientShowcallback", "KVNET_GetClientState",
-      "KVNET_GetBitStreamInfo", "KVNET_ClientSetVideoParam", "KVNET_ClientGetVideoParam",
-      "KVNET_ClientVerticalFlip", "KVNET_ClientRotate180", "KVNET_ClientPlayAudio",
-      "KVNET_ClientStopAudio", "KVNET_ClientCapturePicture", "KVNET_ClientStartRecord",
-      "KVNET_ClientStopRecord", "KVNET_ClientStartAlarmRecord", "KVNET_ClientStopAlarmRecord",
-      "KVNET_ClientPTZCtrl", "KVNET_ClientGetMDInfo", "KVNET_ClientSaveMDInfo",
-      "KVNET_ClientStartMD", "KVNET_ClientStopMD", "KVNET_ClientStopAlarm",
-      "KVNET_ClientShowMDRegion", "KVNET_ClientStartTalk", "KVNET_ClientStopTalk",
-      "KVNET_OpenFile", "KVNET_CloseFile", "KVNET_ReplayPause", "KVNET_ReplayContinue",
-      "KVNET_ReplayStepByStep", "KVNET_SpeedFast", "KVNET_SpeedNormal", "KVNET_SpeedSlow",
-      "KVNET_ReplayTotalTime", "KVNET_ReplayCurTime", "KVNET_ReplaySeek",
-      "KVNET_GetClientParam", "KVNET_SetAVCallback", "KVNET_SetDrawCallback",
-      "KVNET_SetVertBlank"};
+  const std::set<std::string> expected = {"KVNET_Startup",
+                                          "KVNET_Cleanup",
+                                          "KVNET_SetWaitTime",
+                                          "KVNET_Log",
+                                          "KVNET_ClientStart",
+                                          "KVNET_ClientStop",
+                                          "KVNET_ClientStartView",
+                                          "KVNET_ClientStopView",
+                                          "KVNET_ClientSetWnd",
+                                          "KVNET_ClientRefreshWnd",
+                                          "KVNET_ClientShowcallback",
+                                          "KVNET_GetClientState",
+                                          "KVNET_GetBitStreamInfo",
+                                          "KVNET_ClientSetVideoParam",
+                                          "KVNET_ClientGetVideoParam",
+                                          "KVNET_ClientVerticalFlip",
+                                          "KVNET_ClientRotate180",
+                                          "KVNET_ClientPlayAudio",
+                                          "KVNET_ClientStopAudio",
+                                          "KVNET_ClientCapturePicture",
+                                          "KVNET_ClientStartRecord",
+                                          "KVNET_ClientStopRecord",
+                                          "KVNET_ClientStartAlarmRecord",
+                                          "KVNET_ClientStopAlarmRecord",
+                                          "KVNET_ClientPTZCtrl",
+                                          "KVNET_ClientGetMDInfo",
+                                          "KVNET_ClientSaveMDInfo",
+                                          "KVNET_ClientStartMD",
+                                          "KVNET_ClientStopMD",
+                                          "KVNET_ClientStopAlarm",
+                                          "KVNET_ClientShowMDRegion",
+                                          "KVNET_ClientStartTalk",
+                                          "KVNET_ClientStopTalk",
+                                          "KVNET_OpenFile",
+                                          "KVNET_CloseFile",
+                                          "KVNET_ReplayPause",
+                                          "KVNET_ReplayContinue",
+                                          "KVNET_ReplayStepByStep",
+                                          "KVNET_SpeedFast",
+                                          "KVNET_SpeedNormal",
+                                          "KVNET_SpeedSlow",
+                                          "KVNET_ReplayTotalTime",
+                                          "KVNET_ReplayCurTime",
+                                          "KVNET_ReplaySeek",
+                                          "KVNET_GetClientParam",
+                                          "KVNET_SetAVCallback",
+                                          "KVNET_SetDrawCallback",
+                                          "KVNET_SetVertBlank"};
   ASSERT_EQ(expected.size(), 48u);
   EXPECT_EQ(DynamicSymbols(KVNET_SHARED_LIBRARY), expected);
 }

@@ -1,4 +1,6 @@
 // Library-wide settings: start-up, wait times, callbacks and the log file.
+#include "sdk/core/library.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,7 +10,6 @@
 #include <string>
 
 #include "KvNetClient.h"
-#include "sdk/core/library.h"
 #include "sdk/core/log_writer.h"
 #include "sdk/media/avcodec_loader.h"
 
@@ -75,8 +76,8 @@ class LogFile : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           ("kvnet-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+           ("kvnet-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            std::to_string(reinterpret_cast<uintptr_t>(this)));
     std::filesystem::remove_all(dir_);
     const char* old = std::getenv("XDG_STATE_HOME");
     saved_ = old ? old : "";

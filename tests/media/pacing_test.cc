@@ -1,19 +1,20 @@
 // Picture pacing: the frame-rate clock at every speed, the live sleep table and depth pacing.
-#include <gtest/gtest.h>
-
 #include "sdk/media/pacing.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
-using kv::PacingClock;
 using kv::PaceFrameDelay;
+using kv::PacingClock;
 
 TEST(PaceFrame, SpeedScalesTheIntervalByPowersOfTwo) {
   // At 25 pictures/s the normal interval is 40 ms; level s divides it by 2^s.
   const struct {
     int speed;
     uint32_t firstDelay;
-  } cases[] = {{0, 40}, {1, 20}, {2, 10}, {3, 5}, {4, 2}, {-1, 80}, {-2, 160}, {-3, 320}, {-4, 640}};
+  } cases[] = {{0, 40},  {1, 20},   {2, 10},   {3, 5},   {4, 2},
+               {-1, 80}, {-2, 160}, {-3, 320}, {-4, 640}};
   for (const auto& c : cases) {
     // A fresh clock's last speed is -1, so level -1 keeps its start time: start it at now.
     PacingClock clock{25, 5000, 0, -1};
@@ -23,15 +24,16 @@ TEST(PaceFrame, SpeedScalesTheIntervalByPowersOfTwo) {
     // Ten pictures later, with no time passed, the delay is eleven intervals.
     for (int i = 0; i < 9; ++i) PaceFrameDelay(c.speed, clock, 5000);
     EXPECT_EQ(PaceFrameDelay(c.speed, clock, 5000),
-              static_cast<uint32_t>((c.speed >= 0 ? 40.0 / (1 << c.speed) : 40.0 * (1 << -c.speed)) * 11));
+              static_cast<uint32_t>(
+                  (c.speed >= 0 ? 40.0 / (1 << c.speed) : 40.0 * (1 << -c.speed)) * 11));
   }
 }
 
 TEST(PaceFrame, TimeAlreadySpentIsNotSleptAgain) {
   PacingClock clock{10, 0, 0, -1};
   EXPECT_EQ(PaceFrameDelay(0, clock, 100), 100u);
-  EXPECT_EQ(PaceFrameDelay(0, clock, 250), 50u);   // target 200 after 150 ms
-  EXPECT_EQ(PaceFrameDelay(0, clock, 1000), 0u);   // late: no sleep
+  EXPECT_EQ(PaceFrameDelay(0, clock, 250), 50u);  // target 200 after 150 ms
+  EXPECT_EQ(PaceFrameDelay(0, clock, 1000), 0u);  // late: no sleep
   EXPECT_EQ(clock.count, 3u);
 }
 

@@ -1,7 +1,6 @@
 // Recording: the file layout read back by an independent reader, index points, durations,
 // alarm extension, directory creation and write failures.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>
@@ -93,8 +92,9 @@ std::vector<int> RecordCodes() {
 class Recording : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kvnet-rec-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("kvnet-rec-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     KVNET_Startup(0, 0, OnEvent, 0);
@@ -280,7 +280,7 @@ TEST_F(Recording, WriteFailureEndsTheRecordingAndReportsIt) {
   EXPECT_EQ(client_->m_source->IsRecording(), 0);
   EXPECT_EQ(RecordCodes(), (std::vector<int>{REC_STARTED, REC_STOPPED}));
   EXPECT_EQ(KVNET_ClientStopRecord(handle_), 1);  // already ended and reported
-  EXPECT_TRUE(fs::is_symlink(path));               // the device itself is never removed
+  EXPECT_TRUE(fs::is_symlink(path));              // the device itself is never removed
 
   // A trailer that cannot be written makes the stop report failure.
   const std::string late = Path("late.kv");

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>

@@ -51,7 +51,8 @@ int KVNET_CALL OnDraw(KVNET_HANDLE, void* dc, void*) {
   for (int r = 0; r < h; ++r) {
     for (int c = 0; c < w; ++c) {
       const uint8_t* p = data + static_cast<size_t>(r) * stride + c * 4;
-      y[static_cast<size_t>(r) * w + c] = static_cast<uint8_t>((p[0] * 29 + p[1] * 150 + p[2] * 77) >> 8);
+      y[static_cast<size_t>(r) * w + c] =
+          static_cast<uint8_t>((p[0] * 29 + p[1] * 150 + p[2] * 77) >> 8);
     }
   }
   const int number = test::ReadPictureNumber(y.data(), w, w, h);
@@ -79,7 +80,8 @@ class Replay : public ::testing::Test {
     fs::create_directories(dir_);
     wav_ = (dir_ / "out.wav").string();
     setenv("KVNET_AUDIO_OUT", ("wavfast:" + wav_).c_str(), 1);
-    saved_ = platform::ReplaceWindowSystemForTest(std::make_unique<platform::HeadlessWindowSystem>());
+    saved_ =
+        platform::ReplaceWindowSystemForTest(std::make_unique<platform::HeadlessWindowSystem>());
     platform::HeadlessDisplay::Get().Reset();
     // The raster stays below the windows, so drawing never waits for a blank.
     platform::HeadlessDisplay::Get().SetFixedScanLine(1070);
@@ -156,7 +158,8 @@ class Replay : public ::testing::Test {
     EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin()));
   }
   void PlayToEnd(int last) {
-    ASSERT_TRUE(WaitFor([&] { return Ends() >= 1 && !Pictures().empty() && Pictures().back() == last; }, 15000))
+    ASSERT_TRUE(WaitFor(
+        [&] { return Ends() >= 1 && !Pictures().empty() && Pictures().back() == last; }, 15000))
         << "pictures " << Pictures().size() << ", ends " << Ends();
   }
 
@@ -189,10 +192,12 @@ TEST_F(Replay, NativeFromTheRecorderPlaysToTheEndWithItsSound) {
   EXPECT_EQ(info.width, 160);
   EXPECT_EQ(info.frameRate, 25);
   bool within = true;
-  WaitFor([&] {
-    within = within && KVNET_ReplayCurTime(handle_) <= KVNET_ReplayTotalTime(handle_);
-    return Ends() >= 1 && !Pictures().empty() && Pictures().back() == 49;
-  }, 15000);
+  WaitFor(
+      [&] {
+        within = within && KVNET_ReplayCurTime(handle_) <= KVNET_ReplayTotalTime(handle_);
+        return Ends() >= 1 && !Pictures().empty() && Pictures().back() == 49;
+      },
+      15000);
   EXPECT_TRUE(within);
   ExpectRun(Pictures(), 0, 49);
   Sleep(300);
@@ -257,7 +262,8 @@ TEST_F(Replay, FileOfAKilledRecorderOpensByScanningAndPlays) {
 
 TEST_F(Replay, SeekAfterTheEndPlaysFromTheNextKeyAndEndsAgain) {
   const StoredStream s = test::MakeH264Stream(Options(50, 25));
-  ASSERT_NE(Open(Write("seek.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128), nullptr);
+  ASSERT_NE(Open(Write("seek.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128),
+            nullptr);
   PlayToEnd(49);
   Reset();
   // A seek to 0 goes to the first key picture after the base: the second one.
@@ -320,7 +326,8 @@ TEST_F(Replay, SeekWhilePausedShowsOnePictureFromTheNewPlaceAndStaysPaused) {
 
 TEST_F(Replay, SpeedLevelsScaleThePictureRate) {
   const StoredStream s = test::MakeH264Stream(Options(400, 50, 10));
-  ASSERT_NE(Open(Write("speed.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128), nullptr);
+  ASSERT_NE(Open(Write("speed.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128),
+            nullptr);
   EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
   EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
   EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);

@@ -1,7 +1,6 @@
 // The record file readers on their own: layout recognition, trailer and scan, damaged
 // trailers and units, AVI walk and seek positioning, and codec recognition.
 #include <gtest/gtest.h>
-
 #include <turbojpeg.h>
 
 #include <cstring>

@@ -1,7 +1,6 @@
 // Damaged and random datagrams fed straight into the UDP source's handling never crash it and
 // never break the recording that runs meanwhile.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>
@@ -95,7 +94,8 @@ TEST(UdpMalformed, MutatedStreamsKeepTheRecordingWellFormed) {
     ASSERT_EQ(std::memcmp(f.data() + end, "BEGININDEX", 10), 0);
     size_t pos = 39;
     while (pos + 12 <= end) {
-      const uint32_t word = f[pos] | f[pos + 1] << 8 | f[pos + 2] << 16 | uint32_t(f[pos + 3]) << 24;
+      const uint32_t word =
+          f[pos] | f[pos + 1] << 8 | f[pos + 2] << 16 | uint32_t(f[pos + 3]) << 24;
       EXPECT_EQ(word & 0xFC0, 0u);
       pos += 12 + (word >> 12);
     }

@@ -63,8 +63,7 @@ TEST(UdpDatagram, RefusesShortAndMislabelledDatagrams) {
             kv::UdpParseResult::kTooSmall);
   EXPECT_EQ(kv::ParseUdpDatagram(nullptr, 100, &d), kv::UdpParseResult::kTooSmall);
   const auto longer = Datagram(1, 10, 11);
-  EXPECT_EQ(kv::ParseUdpDatagram(longer.data(), longer.size(), &d),
-            kv::UdpParseResult::kBadLength);
+  EXPECT_EQ(kv::ParseUdpDatagram(longer.data(), longer.size(), &d), kv::UdpParseResult::kBadLength);
   const auto huge = Datagram(1, 10, 0xFFFFFFFF);
   EXPECT_EQ(kv::ParseUdpDatagram(huge.data(), huge.size(), &d), kv::UdpParseResult::kBadLength);
   EXPECT_TRUE(kv::OpensUnit(0));
@@ -81,7 +80,8 @@ TEST(ReorderStore, PutTakeDuplicatesAndLimits) {
   EXPECT_EQ(store.Put(10, a.data(), a.size(), 1), kv::ReorderStore::PutResult::kStored);
   EXPECT_EQ(store.Put(10, b.data(), b.size(), 2), kv::ReorderStore::PutResult::kDuplicate);
   EXPECT_EQ(store.Put(11, b.data(), b.size(), 2), kv::ReorderStore::PutResult::kStored);
-  EXPECT_EQ(store.Put(12, tooLong.data(), tooLong.size(), 3), kv::ReorderStore::PutResult::kTooLong);
+  EXPECT_EQ(store.Put(12, tooLong.data(), tooLong.size(), 3),
+            kv::ReorderStore::PutResult::kTooLong);
   EXPECT_EQ(store.Count(), 2u);
   size_t length = 0;
   EXPECT_EQ(store.Take(9, &length), nullptr);

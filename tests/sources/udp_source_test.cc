@@ -1,7 +1,6 @@
 // The proprietary UDP source end to end on loopback: synchronisation, ordering, sender checks,
 // stream changes, recording and damaged datagrams.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>

@@ -100,8 +100,9 @@ StoredStream MakeH264Stream(const StreamOptions& o) {
     u.timeStamp = PictureTime(o, u.picture >= 0 ? u.picture : next);
     if (u.picture >= 0) next = u.picture + 1;
     s.units.push_back(std::move(u));
-    const bool lastOfPicture = e.pictureOfFrame[i] >= 0 &&
-                               (i + 1 == e.frames.size() || e.pictureOfFrame[i + 1] != e.pictureOfFrame[i]);
+    const bool lastOfPicture =
+        e.pictureOfFrame[i] >= 0 &&
+        (i + 1 == e.frames.size() || e.pictureOfFrame[i + 1] != e.pictureOfFrame[i]);
     if (o.audio && lastOfPicture) AddVoice(s, PictureTime(o, e.pictureOfFrame[i]), phase, enc, dec);
   }
   return s;
@@ -238,8 +239,8 @@ std::vector<uint8_t> WriteAviBytes(const StoredStream& s, const char fourcc[4]) 
   Put32(b, 0);
   Put32(b, 0);
   Put32(b, 0);
-  Put32(b, 1);                                      // scale
-  Put32(b, static_cast<uint32_t>(s.frameRate));     // rate, offset 132
+  Put32(b, 1);                                   // scale
+  Put32(b, static_cast<uint32_t>(s.frameRate));  // rate, offset 132
   Put32(b, 0);
   Put32(b, static_cast<uint32_t>(pictures.size()));
   b.resize(164, 0);
@@ -337,7 +338,8 @@ bool RecordWithRecorder(const StoredStream& s, const std::string& path) {
 
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 

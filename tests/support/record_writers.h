@@ -34,8 +34,8 @@ struct StreamOptions {
   int height = 240;
   int pictures = 50;
   int frameRate = 25;
-  int keyInterval = 25;      // pictures between key pictures (H.264)
-  bool audio = true;         // two 20 ms G.711 voice frames per picture
+  int keyInterval = 25;  // pictures between key pictures (H.264)
+  bool audio = true;     // two 20 ms G.711 voice frames per picture
   uint32_t firstTimeStamp = 100000;
   int slices = 1;
 };
@@ -47,8 +47,8 @@ StoredStream MakeMjpegStream(const StreamOptions& options);
 
 // The native layout: header, units (12-byte headers), and the trailer when withTrailer.
 // Index entries for video units of type 7 (also every unit when indexAll).
-std::vector<uint8_t> WriteNativeBytes(const StoredStream& s, bool withTrailer,
-                                      uint8_t codecCode, bool indexAll = false);
+std::vector<uint8_t> WriteNativeBytes(const StoredStream& s, bool withTrailer, uint8_t codecCode,
+                                      bool indexAll = false);
 // The legacy layout: 38-byte text, frame rate, units with 8-byte headers, optional trailer
 // with 8-byte entries.
 std::vector<uint8_t> WriteLegacyBytes(const StoredStream& s, bool withTrailer);
