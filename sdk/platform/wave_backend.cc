@@ -119,4 +119,21 @@ void Notify(const WaveCallback& callback, void* device, uint32_t message, uintpt
   }
 }
 
+MmResult PrepareHeader(std::mutex& deviceMutex, WaveHeader* header) {
+  if (header == nullptr || (header->data == nullptr && header->bufferLength != 0)) {
+    return MMSYSERR_INVALPARAM;
+  }
+  std::lock_guard lock(deviceMutex);
+  header->flags |= WHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MmResult UnprepareHeader(std::mutex& deviceMutex, WaveHeader* header) {
+  if (header == nullptr) return MMSYSERR_INVALPARAM;
+  std::lock_guard lock(deviceMutex);
+  if (header->flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+  header->flags &= ~WHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
 }  // namespace kv::platform::wave

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "sdk/platform/wave_audio.h"
@@ -85,5 +86,10 @@ void Notify(const WaveCallback& callback, void* device, uint32_t message, uintpt
 
 // Checks a format the backends can serve: 16-bit PCM, one or two channels, consistent sizes.
 bool IsSupportedFormat(const WaveFormat& format);
+
+// Header preparation, the same for playback and capture devices: under the device's lock,
+// mark a header prepared, or unprepared unless it is still queued.
+MmResult PrepareHeader(std::mutex& deviceMutex, WaveHeader* header);
+MmResult UnprepareHeader(std::mutex& deviceMutex, WaveHeader* header);
 
 }  // namespace kv::platform::wave

@@ -173,21 +173,12 @@ MmResult waveInOpen(HWaveIn* device, const char* deviceName, const WaveFormat& f
 
 MmResult waveInPrepareHeader(HWaveIn device, WaveHeader* header) {
   if (device == nullptr) return MMSYSERR_INVALHANDLE;
-  if (header == nullptr || (header->data == nullptr && header->bufferLength != 0)) {
-    return MMSYSERR_INVALPARAM;
-  }
-  std::lock_guard lock(device->mutex);
-  header->flags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return wave::PrepareHeader(device->mutex, header);
 }
 
 MmResult waveInUnprepareHeader(HWaveIn device, WaveHeader* header) {
   if (device == nullptr) return MMSYSERR_INVALHANDLE;
-  if (header == nullptr) return MMSYSERR_INVALPARAM;
-  std::lock_guard lock(device->mutex);
-  if (header->flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  header->flags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return wave::UnprepareHeader(device->mutex, header);
 }
 
 MmResult waveInAddBuffer(HWaveIn device, WaveHeader* header) {

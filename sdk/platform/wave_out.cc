@@ -101,21 +101,12 @@ MmResult waveOutOpen(HWaveOut* device, const char* deviceName, const WaveFormat&
 
 MmResult waveOutPrepareHeader(HWaveOut device, WaveHeader* header) {
   if (device == nullptr) return MMSYSERR_INVALHANDLE;
-  if (header == nullptr || (header->data == nullptr && header->bufferLength != 0)) {
-    return MMSYSERR_INVALPARAM;
-  }
-  std::lock_guard lock(device->mutex);
-  header->flags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return wave::PrepareHeader(device->mutex, header);
 }
 
 MmResult waveOutUnprepareHeader(HWaveOut device, WaveHeader* header) {
   if (device == nullptr) return MMSYSERR_INVALHANDLE;
-  if (header == nullptr) return MMSYSERR_INVALPARAM;
-  std::lock_guard lock(device->mutex);
-  if (header->flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  header->flags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return wave::UnprepareHeader(device->mutex, header);
 }
 
 MmResult waveOutWrite(HWaveOut device, WaveHeader* header) {
