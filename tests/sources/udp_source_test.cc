@@ -149,11 +149,17 @@ TEST_F(UdpSource, DatagramsFromAnotherHostAreDropped) {
 }
 
 TEST_F(UdpSource, NewStreamIdResynchronises) {
-  UdpStreamBuilder b({});
-  b.AddH264Frames(Stream().frames);
-  b.SetStreamId(0x5EED0002);
-  b.AddH264Frames(Stream().frames);
-  Send(b.datagrams());
+  // A new stream restarts the decoder, which drops whatever of the old stream is still queued;
+  // the second stream therefore follows once the first has been shown, as after a device
+  // restart.
+  UdpStreamBuilder first({});
+  first.AddH264Frames(Stream().frames);
+  Send(first.datagrams());
+  EXPECT_EQ(WaitPictures(30), 30u);
+  UdpStreamBuilder second({}, static_cast<uint32_t>(first.datagrams().size() + 1));
+  second.SetStreamId(0x5EED0002);
+  second.AddH264Frames(Stream().frames);
+  Send(second.datagrams());
   EXPECT_EQ(WaitPictures(60), 60u);
   EXPECT_EQ(CountEvents(KV_EVENT_LINK, LINK_CONNECTED), 2);
 }
