@@ -8,7 +8,10 @@
 #include <libyuv/planar_functions.h>
 #include <libyuv/scale.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
+#include <numeric>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -64,6 +67,64 @@ Planes3 carvePlanes(uint8_t* base, int width, int secondWidth, int height) {
   return p;
 }
 
+// Rows per band. When shrinking by srcRows:dstRows = q:p in lowest terms, a band of q*m
+// source rows makes exactly the p*m destination rows the whole picture would, provided the
+// sampling step (q/p in 16.16 fixed point) is exact, that is p is a power of two: the
+// positions then repeat every q rows and no destination row reads past its band. libyuv's
+// 3:4 scaler works on groups of four rows, so it bands too. The picture is then scaled a
+// band at a time and the intermediate planes stay in the cache; anything else is one band.
+struct Bands {
+  int srcRows;
+  int dstRows;
+};
+
+Bands bandsFor(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
+  constexpr int kTargetRows = 32;
+  const Bands whole{srcHeight, dstHeight};
+  if (dstHeight > srcHeight) return whole;
+  const int common = std::gcd(srcHeight, dstHeight);
+  const int q = srcHeight / common, p = dstHeight / common;
+  const bool threeQuarters = 4 * dstWidth == 3 * srcWidth && p == 3 && q == 4;
+  if (q > kTargetRows || (!std::has_single_bit(static_cast<unsigned>(p)) && !threeQuarters)) {
+    return whole;
+  }
+  const int m = std::max(1, kTargetRows / q);
+  return {std::min(srcHeight, q * m), std::min(dstHeight, p * m)};
+}
+
+// One band: into planes, scaled plane by plane, packed or converted into the destination.
+bool blitBand(const uint8_t* in, int inPitch, int srcWidth, int srcRows, bool rgb,
+              const Planes3& from, const Planes3& to, uint8_t* out, int outPitch, int dstWidth,
+              int dstRows, PixelFormat dstFormat) {
+  if (rgb) {
+    // Planes B, G, R in memory order; the unused fourth byte is written as 0xFF.
+    libyuv::SplitARGBPlane(in, inPitch, from.p2, from.stride12, from.p1, from.stride12, from.p0,
+                           from.stride0, nullptr, 0, srcWidth, srcRows);
+    libyuv::ScalePlane(from.p0, from.stride0, srcWidth, srcRows, to.p0, to.stride0, dstWidth,
+                       dstRows, libyuv::kFilterBilinear);
+    libyuv::ScalePlane(from.p1, from.stride12, srcWidth, srcRows, to.p1, to.stride12, dstWidth,
+                       dstRows, libyuv::kFilterBilinear);
+    libyuv::ScalePlane(from.p2, from.stride12, srcWidth, srcRows, to.p2, to.stride12, dstWidth,
+                       dstRows, libyuv::kFilterBilinear);
+    libyuv::MergeARGBPlane(to.p2, to.stride12, to.p1, to.stride12, to.p0, to.stride0, nullptr, 0,
+                           out, outPitch, dstWidth, dstRows);
+    return true;
+  }
+  if (libyuv::UYVYToI422(in, inPitch, from.p0, from.stride0, from.p1, from.stride12, from.p2,
+                         from.stride12, srcWidth, srcRows) != 0 ||
+      libyuv::I422Scale(from.p0, from.stride0, from.p1, from.stride12, from.p2, from.stride12,
+                        srcWidth, srcRows, to.p0, to.stride0, to.p1, to.stride12, to.p2,
+                        to.stride12, dstWidth, dstRows, libyuv::kFilterBilinear) != 0) {
+    return false;
+  }
+  if (dstFormat == PixelFormat::kUYVY) {
+    return libyuv::I422ToUYVY(to.p0, to.stride0, to.p1, to.stride12, to.p2, to.stride12, out,
+                              outPitch, dstWidth, dstRows) == 0;
+  }
+  return libyuv::I422ToARGB(to.p0, to.stride0, to.p1, to.stride12, to.p2, to.stride12, out,
+                            outPitch, dstWidth, dstRows) == 0;
+}
+
 }  // namespace
 
 StretchBlitter::~StretchBlitter() { sws_freeContext(context_); }
@@ -85,38 +146,25 @@ bool StretchBlitter::blitYuv(const PixelRect& src, uint8_t* dstBits, int dstPitc
   // scaler does not (its column filter darkens white to 253).
   const int srcSecond = rgb ? src.width : (src.width + 1) / 2;
   const int dstSecond = rgb ? dstWidth : (dstWidth + 1) / 2;
-  const size_t srcBytes = planeBytes(src.width, srcSecond, src.height);
-  const size_t needed = srcBytes + planeBytes(dstWidth, dstSecond, dstHeight);
+  const Bands band = bandsFor(src.width, src.height, dstWidth, dstHeight);
+  const size_t srcBytes = planeBytes(src.width, srcSecond, band.srcRows);
+  const size_t needed = srcBytes + planeBytes(dstWidth, dstSecond, band.dstRows);
   if (planes_.size() < needed) planes_.resize(needed);
-  const Planes3 from = carvePlanes(planes_.data(), src.width, srcSecond, src.height);
-  const Planes3 to = carvePlanes(planes_.data() + srcBytes, dstWidth, dstSecond, dstHeight);
-  if (rgb) {
-    // Planes B, G, R in memory order; the unused fourth byte is written as 0xFF.
-    libyuv::SplitARGBPlane(src.bits, src.pitch, from.p2, from.stride12, from.p1, from.stride12,
-                           from.p0, from.stride0, nullptr, 0, src.width, src.height);
-    libyuv::ScalePlane(from.p0, from.stride0, src.width, src.height, to.p0, to.stride0, dstWidth,
-                       dstHeight, libyuv::kFilterBilinear);
-    libyuv::ScalePlane(from.p1, from.stride12, src.width, src.height, to.p1, to.stride12, dstWidth,
-                       dstHeight, libyuv::kFilterBilinear);
-    libyuv::ScalePlane(from.p2, from.stride12, src.width, src.height, to.p2, to.stride12, dstWidth,
-                       dstHeight, libyuv::kFilterBilinear);
-    libyuv::MergeARGBPlane(to.p2, to.stride12, to.p1, to.stride12, to.p0, to.stride0, nullptr, 0,
-                           dstBits, dstPitch, dstWidth, dstHeight);
-    return true;
+  const Planes3 from = carvePlanes(planes_.data(), src.width, srcSecond, band.srcRows);
+  const Planes3 to = carvePlanes(planes_.data() + srcBytes, dstWidth, dstSecond, band.dstRows);
+  // The last band may be shorter (a whole number of periods all the same).
+  for (int srcTop = 0, dstTop = 0; srcTop < src.height && dstTop < dstHeight;
+       srcTop += band.srcRows, dstTop += band.dstRows) {
+    const int srcRows = std::min(band.srcRows, src.height - srcTop);
+    const int dstRows = std::min(band.dstRows, dstHeight - dstTop);
+    const uint8_t* in = src.bits + static_cast<ptrdiff_t>(srcTop) * src.pitch;
+    uint8_t* out = dstBits + static_cast<ptrdiff_t>(dstTop) * dstPitch;
+    if (!blitBand(in, src.pitch, src.width, srcRows, rgb, from, to, out, dstPitch, dstWidth,
+                  dstRows, dstFormat)) {
+      return false;
+    }
   }
-  if (libyuv::UYVYToI422(src.bits, src.pitch, from.p0, from.stride0, from.p1, from.stride12,
-                         from.p2, from.stride12, src.width, src.height) != 0 ||
-      libyuv::I422Scale(from.p0, from.stride0, from.p1, from.stride12, from.p2, from.stride12,
-                        src.width, src.height, to.p0, to.stride0, to.p1, to.stride12, to.p2,
-                        to.stride12, dstWidth, dstHeight, libyuv::kFilterBilinear) != 0) {
-    return false;
-  }
-  if (dstFormat == PixelFormat::kUYVY) {
-    return libyuv::I422ToUYVY(to.p0, to.stride0, to.p1, to.stride12, to.p2, to.stride12, dstBits,
-                              dstPitch, dstWidth, dstHeight) == 0;
-  }
-  return libyuv::I422ToARGB(to.p0, to.stride0, to.p1, to.stride12, to.p2, to.stride12, dstBits,
-                            dstPitch, dstWidth, dstHeight) == 0;
+  return true;
 }
 
 bool StretchBlitter::Blit(const PixelRect& src, uint8_t* dstBits, int dstPitch, int dstWidth,
