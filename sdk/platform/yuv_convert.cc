@@ -1,5 +1,6 @@
 // XviD's converters read one contiguous YV12 picture whose luma stride is its width, so the
-// decoder's planes are packed into that layout first (one copy of the planar picture).
+// decoder's planes are packed into that layout first. That happens a band of rows at a time,
+// so the packed copy stays in the cache between the packing and the converter reading it.
 #include "sdk/platform/yuv_convert.h"
 
 #include <xvid.h>
@@ -54,6 +55,48 @@ void mirrorUyvyRows(uint8_t* dst, int pitch, int pairs, int height) {
 
 YuvConverter::YuvConverter() { XvidGlobalInit(); }
 
+void YuvConverter::packBand(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride,
+                            int uvStride, int width, int height, int blockWidth, int top,
+                            int rows) {
+  uint8_t* packedY = packed_.data();
+  uint8_t* packedV = packedY + static_cast<size_t>(blockWidth) * rows;
+  uint8_t* packedU = packedV + static_cast<size_t>(blockWidth / 2) * (rows / 2);
+  for (int row = 0; row < rows; ++row) {
+    const uint8_t* from = y + static_cast<ptrdiff_t>(std::min(top + row, height - 1)) * yStride;
+    uint8_t* to = packedY + static_cast<size_t>(row) * blockWidth;
+    std::memcpy(to, from, width);
+    std::memset(to + width, from[width - 1], blockWidth - width);
+  }
+  const int chromaWidth = (width + 1) / 2;
+  const int chromaRows = (height + 1) / 2;
+  const int blockChroma = blockWidth / 2;
+  for (int row = 0; row < rows / 2; ++row) {
+    const ptrdiff_t at = static_cast<ptrdiff_t>(std::min(top / 2 + row, chromaRows - 1)) * uvStride;
+    uint8_t* toU = packedU + static_cast<size_t>(row) * blockChroma;
+    uint8_t* toV = packedV + static_cast<size_t>(row) * blockChroma;
+    std::memcpy(toU, u + at, chromaWidth);
+    std::memcpy(toV, v + at, chromaWidth);
+    std::memset(toU + chromaWidth, u[at + chromaWidth - 1], blockChroma - chromaWidth);
+    std::memset(toV + chromaWidth, v[at + chromaWidth - 1], blockChroma - chromaWidth);
+  }
+}
+
+bool YuvConverter::convertBand(int blockWidth, int rows, int csp, bool flip, uint8_t* dst,
+                               int dstPitch) {
+  xvid_gbl_convert_t convert{};
+  convert.version = XVID_VERSION;
+  convert.input.csp = XVID_CSP_YV12;
+  convert.input.plane[0] = packed_.data();
+  convert.input.stride[0] = blockWidth;
+  convert.output.csp = csp | (flip ? XVID_CSP_VFLIP : 0);
+  convert.output.plane[0] = dst;
+  convert.output.stride[0] = dstPitch;
+  convert.width = blockWidth;
+  convert.height = rows;
+  convert.interlacing = 0;
+  return xvid_global(nullptr, XVID_GBL_CONVERT, &convert, nullptr) >= 0;
+}
+
 bool YuvConverter::Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride,
                            int uvStride, int width, int height, PixelFormat format, uint8_t* dst,
                            int dstPitch, bool flip, bool mirror) {
@@ -63,50 +106,34 @@ bool YuvConverter::Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v,
     return false;
   }
   // The converters work on whole 16-pixel blocks (their block loops misbehave on narrower
-  // rows) and row pairs: the picture is widened to whole blocks and an even height by
-  // repeating its last column and row. Surface memory has room for both.
+  // rows) and row pairs: each band is widened to whole blocks and an even height by repeating
+  // its last column and row. Surface memory has room for the widening.
   const int blockWidth = (width + 15) & ~15;
   const int evenWidth = (width + 1) & ~1;
-  const int evenHeight = (height + 1) & ~1;
-  if (dstPitch < blockWidth * BytesPerPixel(format)) return false;
-  const size_t lumaBytes = static_cast<size_t>(blockWidth) * evenHeight;
+  const int bpp = BytesPerPixel(format);
+  if (dstPitch < blockWidth * bpp) return false;
+  const size_t lumaBytes = static_cast<size_t>(blockWidth) * kBandRows;
   const size_t chromaBytes = lumaBytes / 4;
   // Slack after the planes: the block converters may read a little past the last row.
   packed_.resize(lumaBytes + 2 * chromaBytes + 64);
-  uint8_t* packedY = packed_.data();
-  uint8_t* packedV = packedY + lumaBytes;
-  uint8_t* packedU = packedV + chromaBytes;
-  for (int row = 0; row < evenHeight; ++row) {
-    const uint8_t* from = y + static_cast<ptrdiff_t>(std::min(row, height - 1)) * yStride;
-    uint8_t* to = packedY + static_cast<size_t>(row) * blockWidth;
-    std::memcpy(to, from, width);
-    std::memset(to + width, from[width - 1], blockWidth - width);
+  for (int top = 0; top < height; top += kBandRows) {
+    const int rows = std::min(kBandRows, height - top);
+    const int evenRows = (rows + 1) & ~1;
+    packBand(y, u, v, yStride, uvStride, width, height, blockWidth, top, evenRows);
+    // A flipped picture fills the surface from the bottom up.
+    const int dstTop = flip ? height - top - rows : top;
+    uint8_t* out = dst + static_cast<ptrdiff_t>(dstTop) * dstPitch;
+    if (evenRows == rows) {
+      if (!convertBand(blockWidth, evenRows, csp, flip, out, dstPitch)) return false;
+      continue;
+    }
+    // The last band of an odd height: its padding row must not land outside the picture,
+    // so the band is converted aside and only its real rows are copied in.
+    scratch_.resize(static_cast<size_t>(dstPitch) * evenRows);
+    if (!convertBand(blockWidth, evenRows, csp, flip, scratch_.data(), dstPitch)) return false;
+    const uint8_t* from = scratch_.data() + (flip ? dstPitch : 0);
+    std::memcpy(out, from, static_cast<size_t>(dstPitch) * rows);
   }
-  const int chromaWidth = (width + 1) / 2;
-  const int blockChroma = blockWidth / 2;
-  for (int row = 0; row < evenHeight / 2; ++row) {
-    uint8_t* toU = packedU + static_cast<size_t>(row) * blockChroma;
-    uint8_t* toV = packedV + static_cast<size_t>(row) * blockChroma;
-    const uint8_t* fromU = u + static_cast<ptrdiff_t>(row) * uvStride;
-    const uint8_t* fromV = v + static_cast<ptrdiff_t>(row) * uvStride;
-    std::memcpy(toU, fromU, chromaWidth);
-    std::memcpy(toV, fromV, chromaWidth);
-    std::memset(toU + chromaWidth, fromU[chromaWidth - 1], blockChroma - chromaWidth);
-    std::memset(toV + chromaWidth, fromV[chromaWidth - 1], blockChroma - chromaWidth);
-  }
-
-  xvid_gbl_convert_t convert{};
-  convert.version = XVID_VERSION;
-  convert.input.csp = XVID_CSP_YV12;
-  convert.input.plane[0] = packedY;
-  convert.input.stride[0] = blockWidth;
-  convert.output.csp = csp | (flip ? XVID_CSP_VFLIP : 0);
-  convert.output.plane[0] = dst;
-  convert.output.stride[0] = dstPitch;
-  convert.width = blockWidth;
-  convert.height = evenHeight;
-  convert.interlacing = 0;
-  if (xvid_global(nullptr, XVID_GBL_CONVERT, &convert, nullptr) < 0) return false;
 
   if (mirror) {
     switch (format) {

@@ -23,7 +23,15 @@ class YuvConverter {
                bool mirror);
 
  private:
-  std::vector<uint8_t> packed_;  // the picture as the converters read it (YV12, no padding)
+  static constexpr int kBandRows = 16;  // even, so every band starts on a chroma row
+
+  // Packs rows [top, top + rows) (rows even; rows past the picture repeat its last row).
+  void packBand(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
+                int width, int height, int blockWidth, int top, int rows);
+  bool convertBand(int blockWidth, int rows, int csp, bool flip, uint8_t* dst, int dstPitch);
+
+  std::vector<uint8_t> packed_;   // one band as the converters read it (YV12, no padding)
+  std::vector<uint8_t> scratch_;  // the last band of an odd height, before its rows go in
 };
 
 }  // namespace kv::platform
