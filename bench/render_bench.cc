@@ -1,5 +1,5 @@
-// Display renderer benchmarks: the stretch blit alone, and a whole Render of a 1080p
-// picture into a 960x540 headless window.
+// Display renderer benchmarks: the stretch blit alone, and a whole Render of a 720p or
+// 1080p picture into a 960x540 headless window.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -40,11 +40,11 @@ BENCHMARK(BM_StretchBlit)
     ->Args({1920, 1080, static_cast<int>(PixelFormat::kUYVY)})
     ->Unit(benchmark::kMillisecond);
 
-void BM_Render1080pInto960x540(benchmark::State& state) {
+void BM_RenderInto960x540(benchmark::State& state) {
   auto saved = kv::platform::ReplaceWindowSystemForTest(
       std::make_unique<kv::platform::HeadlessWindowSystem>());
   kv::platform::HeadlessDisplay::Get().Reset();
-  kv::platform::HeadlessDisplay::Get().SetCaps({true, state.range(0) != 0});
+  kv::platform::HeadlessDisplay::Get().SetCaps({true, state.range(2) != 0});
   const uint32_t window =
       kv::platform::GetHeadlessWindowSystem()->CreateWindow(0, 0, 960, 540, true);
   {
@@ -53,7 +53,7 @@ void BM_Render1080pInto960x540(benchmark::State& state) {
     client.m_videoWindow = window;
     client.m_mdShowMode = 0;
     kv::platform::HeadlessDisplay::Get().SetFixedScanLine(2000);  // never wait for the blank
-    const int w = 1920, h = 1080;
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     std::vector<uint8_t> y(static_cast<size_t>(w) * h), u(y.size() / 4), v(y.size() / 4);
     for (size_t i = 0; i < y.size(); ++i) y[i] = static_cast<uint8_t>(i * 13);
     for (size_t i = 0; i < u.size(); ++i) u[i] = v[i] = static_cast<uint8_t>(i * 5);
@@ -67,6 +67,10 @@ void BM_Render1080pInto960x540(benchmark::State& state) {
   kv::platform::HeadlessDisplay::Get().Reset();
   kv::platform::ReplaceWindowSystemForTest(std::move(saved));
 }
-BENCHMARK(BM_Render1080pInto960x540)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+// Arguments: picture width, height, and 1 for a UYVY picture surface (0: 32-bit RGB).
+BENCHMARK(BM_RenderInto960x540)
+    ->ArgsProduct({{1280}, {720}, {1, 0}})
+    ->ArgsProduct({{1920}, {1080}, {1, 0}})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
