@@ -19,6 +19,9 @@ namespace {
 constexpr size_t kH264FrameBuffer = 1048576;
 constexpr size_t kMjpegFrameBuffer = 4194304;
 constexpr size_t kMpeg4FrameBuffer = 2097152;
+// The largest stream description taken as given: 8K pictures.
+constexpr int64_t kMaxAnnouncedSide = 8192;
+constexpr int64_t kMaxAnnouncedArea = 8192 * 4320;
 constexpr uint32_t kReadTimeoutMs = 60;
 constexpr int32_t kLivePacingBitRateLimit = 0x300000;
 constexpr uint8_t kNalSps = 7;
@@ -125,7 +128,12 @@ int CAVDisplay::SetupDecoder() {
       break;
     case VCODEC_MPEG4: {
       m_frameBuffer.assign(kMpeg4FrameBuffer, 0);
-      if (m_client->m_width.load() == 0 || m_client->m_height.load() == 0) {
+      // The announced size sizes the picture buffer. A size no camera sends (negative, or
+      // beyond 8K) counts as missing, so a damaged or hostile stream description cannot make
+      // the buffer gigabytes large; a larger picture is then refused by the decoder.
+      const int64_t w = m_client->m_width.load(), h = m_client->m_height.load();
+      if (w <= 0 || h <= 0 || w > kMaxAnnouncedSide || h > kMaxAnnouncedSide ||
+          w * h > kMaxAnnouncedArea) {
         m_client->m_width = 1280;
         m_client->m_height = 720;
       }

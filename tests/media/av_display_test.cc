@@ -546,6 +546,9 @@ TEST_P(DisplayMpeg4SizeTest, PictureIsShownOnlyWhenItFitsTheBuffer) {
   const Mpeg4SizeCase& c = GetParam();
   const EncodedStream s = test::EncodeMpeg4Xvid(320, 240, 6);
   ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_MPEG4, c.width, c.height, true, 320, 240));
+  const bool plausible = c.width > 0 && c.height > 0 && c.width <= 8192 && c.height <= 8192;
+  EXPECT_EQ(client_.m_width.load(), plausible ? c.width : 1280);
+  EXPECT_EQ(client_.m_height.load(), plausible ? c.height : 720);
   ASSERT_NO_FATAL_FAILURE(Write(s, 0, s.frames.size()));
   if (c.fits) {
     ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 6; }));
@@ -561,7 +564,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // Wide enough for the stride, too short for the picture's height.
                       Mpeg4SizeCase{"WideButShort", 352, 128, false},
                       // Larger: written with the configured width as the stride.
-                      Mpeg4SizeCase{"Larger", 352, 288, true}),
+                      Mpeg4SizeCase{"Larger", 352, 288, true},
+                      // Sizes no camera announces count as missing (1280 x 720), so a
+                      // hostile description cannot size the buffer in gigabytes.
+                      Mpeg4SizeCase{"Huge", 60000, 60000, true},
+                      Mpeg4SizeCase{"BeyondEightK", 9000, 100, true},
+                      Mpeg4SizeCase{"Negative", -320, 240, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Stopping the view while pictures flow ----
