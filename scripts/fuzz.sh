@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang's libFuzzer (and ASan+UBSan over the whole library), makes
+# seed inputs (streams from ffmpeg, datagrams from the device simulator, recordings from the
+# demo), and runs every target for FUZZ_SECONDS (default 120) each. Findings are left in
+# build-fuzz/findings/<target>/. Usage: scripts/fuzz.sh [target ...]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+seconds="${FUZZ_SECONDS:-120}"
+"$root/scripts/setup.sh"
+missing=()
+for tool in clang clang++ python3 ffmpeg; do command -v "$tool" >/dev/null || missing+=("$tool"); done
+if ((${#missing[@]})); then
+  sudo=""
+  [[ $(id -u) -ne 0 ]] && sudo="sudo"
+  $sudo apt-get update
+  $sudo apt-get install -y clang python3 ffmpeg
+fi
+
+# The plain build provides the device simulator and the demo for the seeds.
+"$root/scripts/build.sh" "$root/build"
+out="$root/build-fuzz"
+CC=clang CXX=clang++ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKVNET_BUILD_FUZZ=ON -DKVNET_BUILD_BENCH=OFF \
+  -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
+cmake --build "$out" -j"$(nproc)" --target decoders_fuzz udp_datagram_fuzz replay_open_fuzz
+
+seeds="$out/seeds"
+mkdir -p "$seeds"/{decoders,udp_datagram,replay_open}
+python3 "$root/scripts/fuzz_seeds.py" "$root/build" "$seeds"
+
+targets=("$@")
+((${#targets[@]})) || targets=(decoders udp_datagram replay_open)
+for target in "${targets[@]}"; do
+  corpus="$out/corpus/$target"
+  findings="$out/findings/$target"
+  mkdir -p "$corpus" "$findings"
+  cp -n "$seeds/$target"/* "$corpus"/ 2>/dev/null || true
+  echo "== $target for $seconds s"
+  (cd "$findings" &&
+    "$out/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+      -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>"$findings/log" || true)
+  grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb)|^==[0-9]+==ERROR" \
+    "$findings/log" || true
+  ls "$findings" | grep -E "^(crash|leak|timeout|oom)-" || echo "$target: no findings"
+done

@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""Seed inputs for the fuzz targets: usage fuzz_seeds.py BUILD_DIR SEEDS_DIR.
+
+decoders:     small H.264, MJPEG and MPEG-4 streams from ffmpeg, cut into units.
+udp_datagram: datagrams the device simulator sends, captured on loopback.
+replay_open:  the recordings the demo leaves behind.
+"""
+import os
+import re
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+
+
+def ffmpeg(args, path):
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi"] + args + [path], check=True)
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def units_at(data, pattern, keep_first_with_header=False):
+    starts = [m.start() for m in re.finditer(pattern, data)]
+    if not starts:
+        return [data]
+    if keep_first_with_header:
+        starts[0] = 0
+    return [data[s:(starts[i + 1] if i + 1 < len(starts) else len(data))]
+            for i, s in enumerate(starts)]
+
+
+def decoder_input(choice, units):
+    out = bytes([choice, 0])
+    for unit in units:
+        unit = unit[:65535]
+        out += struct.pack(">H", len(unit)) + unit
+    return out
+
+
+def decoders(seeds):
+    with tempfile.TemporaryDirectory() as tmp:
+        h264 = ffmpeg(["-i", "testsrc=size=176x144:rate=10", "-frames:v", "4", "-c:v",
+                       "libx264", "-bsf:v", "h264_mp4toannexb", "-x264-params", "slices=2",
+                       "-f", "h264"], os.path.join(tmp, "a.h264"))
+        mjpeg = ffmpeg(["-i", "testsrc=size=64x48:rate=10", "-frames:v", "2", "-c:v", "mjpeg",
+                        "-f", "mjpeg"], os.path.join(tmp, "a.mjpeg"))
+        mpeg4 = ffmpeg(["-i", "testsrc=size=96x64:rate=10", "-frames:v", "3", "-c:v", "mpeg4",
+                        "-f", "m4v"], os.path.join(tmp, "a.m4v"))
+    nal = units_at(h264, b"\x00\x00\x01")
+    for name, data in [("h264_avcodec", decoder_input(0, nal)),
+                       ("h264_openh264", decoder_input(1, nal)),
+                       ("mjpeg", decoder_input(2, units_at(mjpeg, b"\xff\xd8"))),
+                       ("mpeg4", decoder_input(3, units_at(mpeg4, b"\x00\x00\x01\xb6", True)))]:
+        with open(os.path.join(seeds, "decoders", name), "wb") as f:
+            f.write(data)
+
+
+def udp(build, seeds):
+    simulator = os.path.join(build, "tools", "kvdevice", "kvdevice")
+    for name, args in [("h264_g711u", ["--frames", "6", "--size", "176x144", "--slices", "2"]),
+                       ("mpeg4_g726", ["--frames", "4", "--size", "176x144", "--codec", "mpeg4",
+                                       "--audio", "g726-32"]),
+                       ("mjpeg_g711a", ["--frames", "3", "--size", "96x64", "--codec", "mjpeg",
+                                        "--audio", "g711a"])]:
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.bind(("127.0.0.1", 0))
+            s.settimeout(1.0)
+            port = s.getsockname()[1]
+            device = subprocess.Popen([simulator, "--target", f"127.0.0.1:{port}", "--fast",
+                                       "--quiet"] + args, stdout=subprocess.DEVNULL)
+            out = b""
+            try:
+                for _ in range(300):
+                    datagram, _ = s.recvfrom(65536)
+                    out += struct.pack("<H", len(datagram)) + datagram
+            except socket.timeout:
+                pass
+            device.wait()
+        with open(os.path.join(seeds, "udp_datagram", name), "wb") as f:
+            f.write(out)
+
+
+def recordings(build, seeds):
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run([os.path.join(build, "tools", "kvnet", "kvnet"), "demo", "--out", tmp],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       env=dict(os.environ, KVNET_AUDIO_OUT="null"))
+        n = 0
+        for folder, _, files in os.walk(tmp):
+            for name in files:
+                path = os.path.join(folder, name)
+                if name.endswith((".png", ".wav", ".txt")) or os.path.getsize(path) > 1 << 20:
+                    continue
+                n += 1
+                shutil.copy(path, os.path.join(seeds, "replay_open", f"{n}_{name}"))
+
+
+def main():
+    build, seeds = sys.argv[1], sys.argv[2]
+    decoders(seeds)
+    udp(build, seeds)
+    recordings(build, seeds)
+
+
+if __name__ == "__main__":
+    main()
