@@ -3,7 +3,7 @@
 
 decoders:     small H.264, MJPEG and MPEG-4 streams from ffmpeg, cut into units.
 udp_datagram: datagrams the device simulator sends, captured on loopback.
-replay_open:  the recordings the demo leaves behind.
+replay_open, record_readers: the recordings the demo leaves behind.
 """
 import os
 import re
@@ -84,17 +84,18 @@ def udp(build, seeds):
 
 def recordings(build, seeds):
     with tempfile.TemporaryDirectory() as tmp:
-        subprocess.run([os.path.join(build, "tools", "kvnet", "kvnet"), "demo", "--out", tmp],
+        subprocess.run([os.path.join(build, "tools", "kvnet"), "demo", "--out", tmp],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        env=dict(os.environ, KVNET_AUDIO_OUT="null"))
         n = 0
         for folder, _, files in os.walk(tmp):
             for name in files:
                 path = os.path.join(folder, name)
-                if name.endswith((".png", ".wav", ".txt")) or os.path.getsize(path) > 1 << 20:
+                if not name.endswith((".rec", ".avi")) or os.path.getsize(path) > 1 << 20:
                     continue
                 n += 1
-                shutil.copy(path, os.path.join(seeds, "replay_open", f"{n}_{name}"))
+                for target in ("replay_open", "record_readers"):
+                    shutil.copy(path, os.path.join(seeds, target, f"{n}_{name}"))
 
 
 def main():
