@@ -5,9 +5,14 @@
 #include <xvid.h>
 
 #include <climits>
+#include <cstring>
 #include <mutex>
 
 namespace kv::platform {
+
+namespace {
+constexpr size_t kInputPadding = 64;
+}  // namespace
 
 bool XvidGlobalInit() {
   static std::once_flag once;
@@ -46,7 +51,11 @@ int XvidDecoder::Decode(const uint8_t* frame, size_t length, uint8_t* buffer, si
   if (handle_ == nullptr) return kXvidDecNoHandle;
   if (picture == nullptr) return XVID_ERR_FAIL;
   *picture = XvidPicture{};
-  if (frame == nullptr || length == 0 || length > INT_MAX) return 0;
+  if (frame == nullptr || length == 0 || length > INT_MAX - kInputPadding) return 0;
+  input_.resize(length + kInputPadding);
+  std::memcpy(input_.data(), frame, length);
+  std::memset(input_.data() + length, 0, kInputPadding);
+  frame = input_.data();
   int used = 0;
   bool refused = false;
   // A header is decoded on its own and gives the size of the pictures after it; a picture is

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kv::platform {
 
@@ -57,6 +58,9 @@ class XvidDecoder {
   void* handle_ = nullptr;
   int width_ = 0;
   int height_ = 0;
+  // The frame being decoded, followed by zero bytes: XviD's bit reader looks up to two
+  // 32-bit words past the end of what it is given.
+  std::vector<uint8_t> input_;
 };
 
 }  // namespace kv::platform

@@ -1,6 +1,7 @@
 // Decoder layers: H.264 (OpenH264 layer and libavcodec object) fed one NAL unit per frame as
 // the conduit delivers it, MJPEG in every chroma sampling, MPEG-4 through XviD, and damaged
 // input of every kind.
+#include <sys/mman.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -666,6 +667,117 @@ TEST(XvidDecTest, DamagedInputNeverCrashes) {
     }
   }
   EXPECT_GT(pictures, 0);
+}
+
+// ---- Frames that end where readable memory ends ----
+
+// A copy of one frame placed so that its last byte is the last readable byte: an inaccessible
+// page follows, as the end of the worker's frame buffer or of a caller's allocation may.
+class FrameAtPageEnd {
+ public:
+  explicit FrameAtPageEnd(const std::vector<uint8_t>& frame) {
+    constexpr size_t kPage = 4096;
+    readable_ = (frame.size() + kPage - 1) / kPage * kPage;
+    size_ = readable_ + kPage;
+    void* mapping =
+        mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) return;
+    mapping_ = static_cast<uint8_t*>(mapping);
+    if (mprotect(mapping_ + readable_, kPage, PROT_NONE) != 0) return;
+    data_ = mapping_ + readable_ - frame.size();
+    std::memcpy(data_, frame.data(), frame.size());
+  }
+  ~FrameAtPageEnd() {
+    if (mapping_ != nullptr) munmap(mapping_, size_);
+  }
+  FrameAtPageEnd(const FrameAtPageEnd&) = delete;
+  FrameAtPageEnd& operator=(const FrameAtPageEnd&) = delete;
+  const uint8_t* data() const { return data_; }
+
+ private:
+  uint8_t* mapping_ = nullptr;
+  uint8_t* data_ = nullptr;
+  size_t readable_ = 0;
+  size_t size_ = 0;
+};
+
+// Every decoder reads only the frame it is given (a read past it would end the test process).
+TEST(DecoderInputBoundsTest, EveryDecoderReadsNothingPastTheFrame) {
+  {
+    SCOPED_TRACE("XviD");
+    const EncodedStream stream = test::EncodeMpeg4Xvid(320, 240, 4);
+    platform::XvidDecoder decoder;
+    ASSERT_TRUE(decoder.Create());
+    std::vector<uint8_t> buffer(320 * 240 * 2);
+    int pictures = 0;
+    for (const auto& frame : stream.frames) {
+      const FrameAtPageEnd at(frame);
+      ASSERT_NE(at.data(), nullptr);
+      platform::XvidPicture picture;
+      EXPECT_GT(
+          decoder.Decode(at.data(), frame.size(), buffer.data(), buffer.size(), 320, &picture), 0);
+      pictures +=
+          picture.type == platform::kXvidTypeIVop || picture.type == platform::kXvidTypePVop;
+    }
+    EXPECT_EQ(pictures, 4);
+  }
+  {
+    SCOPED_TRACE("OpenH264");
+    const EncodedStream& stream = OpenH264Stream();
+    H264DecAttributes attributes{};
+    attributes.widthInMacroblocks = static_cast<uint32_t>(stream.width / 16 + 1);
+    attributes.heightInMacroblocks = static_cast<uint32_t>(stream.height / 16 + 1);
+    attributes.bufferCount = 1;
+    platform::Hi264DecHandle handle = platform::Hi264DecCreate(&attributes);
+    ASSERT_NE(handle, nullptr);
+    int pictures = 0;
+    for (const auto& frame : stream.frames) {
+      const FrameAtPageEnd at(frame);
+      ASSERT_NE(at.data(), nullptr);
+      H264DecPicture picture{};
+      int32_t result = platform::Hi264DecFrame(handle, at.data(),
+                                               static_cast<uint32_t>(frame.size()), 0, &picture, 0);
+      for (; result == platform::kHi264DecPicture;
+           result = platform::Hi264DecFrame(handle, nullptr, 0, 0, &picture, 0)) {
+        ++pictures;
+      }
+    }
+    platform::Hi264DecDestroy(handle);
+    EXPECT_GT(pictures, 0);
+  }
+  if (AvcodecLoad(nullptr)) {
+    SCOPED_TRACE("libavcodec");
+    const EncodedStream& stream = OpenH264Stream();
+    AvcodecH264Decoder decoder;
+    ASSERT_TRUE(decoder.Open(nullptr));
+    int pictures = 0;
+    for (const auto& frame : stream.frames) {
+      const FrameAtPageEnd at(frame);
+      ASSERT_NE(at.data(), nullptr);
+      DecodedPicture picture;
+      pictures += decoder.Decode(at.data(), frame.size(), &picture) == 1;
+    }
+    decoder.Close(nullptr);
+    EXPECT_GT(pictures, 0);
+  }
+  {
+    SCOPED_TRACE("MJPEG");
+    platform::HiMjpegDecHandle handle = platform::HiMJPEGDecCreate(nullptr);
+    ASSERT_NE(handle, nullptr);
+    const std::vector<uint8_t> jpeg =
+        test::EncodeJpeg(test::MakeTestPicture(320, 240, 1), TJSAMP_422);
+    // Whole, and cut short (the decoder must not look for the missing end past the data).
+    for (size_t keep : {jpeg.size(), jpeg.size() / 2}) {
+      const std::vector<uint8_t> frame(jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(keep));
+      const FrameAtPageEnd at(frame);
+      ASSERT_NE(at.data(), nullptr);
+      platform::MjpegDecPicture picture{};
+      EXPECT_EQ(platform::HiMJPEGDecFrame(handle, at.data(), static_cast<uint32_t>(frame.size()), 0,
+                                          &picture, 0),
+                keep == jpeg.size() ? platform::kMjpegDecOk : platform::kMjpegDecBadStream);
+    }
+    platform::HiMJPEGDecDestroy(handle);
+  }
 }
 
 }  // namespace
