@@ -2,11 +2,8 @@
 // with their pictures. The first byte picks the decoder (libavcodec H.264, OpenH264, MJPEG,
 // MPEG-4); the rest is a series of frames, each led by a 2-byte big-endian length. Every
 // picture that comes out is converted into packed surface memory and stretched, as the
-// renderer would. Without libFuzzer it runs the files named on its command line.
+// renderer would.
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "sdk/media/avcodec_h264.h"
@@ -150,15 +147,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   return 0;
 }
-
-#ifndef KVNET_LIBFUZZER
-int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::ifstream in(argv[i], std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  }
-  std::printf("ran %d inputs\n", argc - 1);
-  return 0;
-}
-#endif

@@ -1,11 +1,7 @@
 // Fuzz target for the record-file readers alone, without a client or threads, so it runs
 // thousands of inputs a second: layout recognition, the stream description, the key-frame
-// index (or the scan that stands in for it) and the AVI seek index. Without libFuzzer it runs
-// the files named on its command line.
+// index (or the scan that stands in for it) and the AVI seek index.
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "sdk/record/avi_reader.h"
@@ -33,15 +29,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   return 0;
 }
-
-#ifndef KVNET_LIBFUZZER
-int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::ifstream in(argv[i], std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  }
-  std::printf("ran %d inputs\n", argc - 1);
-  return 0;
-}
-#endif

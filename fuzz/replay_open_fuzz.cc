@@ -1,7 +1,7 @@
 // Fuzz target for record-file replay: the input is written to a file and opened through
 // KVNET_OpenFile (layout recognition, index, codec recognition), then played at the highest
 // speed for a short while with a seek, and closed. The pure readers are also run on the bytes
-// directly. Without libFuzzer it runs the files named on its command line.
+// directly.
 #include <unistd.h>
 
 #include <chrono>
@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,15 +64,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::remove(path.c_str());
   return 0;
 }
-
-#ifndef KVNET_LIBFUZZER
-int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::ifstream in(argv[i], std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  }
-  std::printf("ran %d inputs\n", argc - 1);
-  return 0;
-}
-#endif

@@ -1,6 +1,6 @@
 // Fuzz target for the proprietary UDP datagram path: the input is a series of datagrams, each
 // led by a 16-bit little-endian length, fed through the source's checks, sequencing, video and
-// audio handling and recording. Without libFuzzer it runs the files named on its command line.
+// audio handling and recording.
 #include <unistd.h>
 
 #include <cstdint>
@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,16 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   return 0;
 }
 
-#ifndef KVNET_LIBFUZZER
-int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::ifstream in(argv[i], std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  }
+// After the inputs of a plain run: the recording is closed and its folder removed.
+extern "C" void KvnetFuzzFinish() {
   TheHarness().source->StopRecord();
   std::filesystem::remove_all(TheHarness().dir);
-  std::printf("ran %d inputs\n", argc - 1);
-  return 0;
 }
-#endif
