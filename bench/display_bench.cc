@@ -58,6 +58,17 @@ void Report(benchmark::State& state, double cpuSeconds, double wallSeconds, int6
   state.counters["pictures/s"] = static_cast<double>(pictures) / wallSeconds;
 }
 
+// The stream the benchmark's arguments (width, height, textured) name; null, with the run
+// skipped, when libavcodec is not available.
+const kv::test::EncodedStream* StreamForRun(benchmark::State& state) {
+  if (!kv::AvcodecLoad(nullptr)) {
+    state.SkipWithError("libavcodec not available");
+    return nullptr;
+  }
+  return &StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                   state.range(2) != 0);
+}
+
 // libavcodec alone on every frame of the passes; adds to cpu and wall, returns the pictures.
 int64_t DecodeAloneOnce(const kv::test::EncodedStream& stream, double* cpu, double* wall) {
   kv::AvcodecH264Decoder decoder;
@@ -79,12 +90,9 @@ int64_t DecodeAloneOnce(const kv::test::EncodedStream& stream, double* cpu, doub
 }
 
 void BM_DecodeAlone(benchmark::State& state) {
-  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                                state.range(2) != 0);
-  if (!kv::AvcodecLoad(nullptr)) {
-    state.SkipWithError("libavcodec not available");
-    return;
-  }
+  const kv::test::EncodedStream* streamOrNull = StreamForRun(state);
+  if (streamOrNull == nullptr) return;
+  const kv::test::EncodedStream& stream = *streamOrNull;
   double cpu = 0, wall = 0;
   int64_t pictures = 0;
   for (auto _ : state) {
@@ -100,12 +108,9 @@ void BM_DecodeAlone(benchmark::State& state) {
 
 // Decoding and rendering in one thread, no worker: what the worker adds is the difference.
 void BM_DecodeAndRender(benchmark::State& state) {
-  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                                state.range(2) != 0);
-  if (!kv::AvcodecLoad(nullptr)) {
-    state.SkipWithError("libavcodec not available");
-    return;
-  }
+  const kv::test::EncodedStream* streamOrNull = StreamForRun(state);
+  if (streamOrNull == nullptr) return;
+  const kv::test::EncodedStream& stream = *streamOrNull;
   auto saved = kv::platform::ReplaceWindowSystemForTest(
       std::make_unique<kv::platform::HeadlessWindowSystem>());
   kv::platform::HeadlessDisplay::Get().Reset();
@@ -149,12 +154,9 @@ void BM_DecodeAndRender(benchmark::State& state) {
 // The machine's speed drifts over a run (it is shared), so each iteration also decodes the
 // same frames alone just before the worker runs, and the ratio of the two is reported.
 void BM_WholeWorker(benchmark::State& state) {
-  const auto& stream = StreamOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                                state.range(2) != 0);
-  if (!kv::AvcodecLoad(nullptr)) {
-    state.SkipWithError("libavcodec not available");
-    return;
-  }
+  const kv::test::EncodedStream* streamOrNull = StreamForRun(state);
+  if (streamOrNull == nullptr) return;
+  const kv::test::EncodedStream& stream = *streamOrNull;
   double aloneCpu = 0, aloneWall = 0;
   int64_t alonePictures = 0;
   auto saved = kv::platform::ReplaceWindowSystemForTest(
@@ -166,7 +168,12 @@ void BM_WholeWorker(benchmark::State& state) {
   double cpu = 0, wall = 0;
   int64_t pictures = 0;
   for (auto _ : state) {
-    alonePictures += DecodeAloneOnce(stream, &aloneCpu, &aloneWall);
+    const int64_t decodedAlone = DecodeAloneOnce(stream, &aloneCpu, &aloneWall);
+    if (decodedAlone < 0) {
+      state.SkipWithError("decoder open failed");
+      break;
+    }
+    alonePictures += decodedAlone;
     kv::CBufferConduit conduit;
     conduit.Create(16 * 1024 * 1024, false, 8192, true);
     kv::CNetClient client;
