@@ -12,6 +12,7 @@
 #include "KvNetClient.h"
 #include "sdk/core/log_writer.h"
 #include "sdk/media/avcodec_loader.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -75,10 +76,8 @@ TEST(ProcessCallbacks, SettersReturnWhatTheyStore) {
 class LogFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("kvnet-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            std::to_string(reinterpret_cast<uintptr_t>(this)));
-    std::filesystem::remove_all(dir_);
+    dir_ = kv::test::MakeUniqueTempDir("kvnet-log-");
+    ASSERT_FALSE(dir_.empty());
     const char* old = std::getenv("XDG_STATE_HOME");
     saved_ = old ? old : "";
     hadSaved_ = old != nullptr;

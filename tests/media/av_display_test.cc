@@ -29,6 +29,7 @@
 #include "sdk/platform/headless_window.h"
 #include "sdk/platform/surface_headless.h"
 #include "sdk/platform/window_pixels.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_streams.h"
 
 namespace kv {
@@ -433,11 +434,8 @@ TEST_P(DisplayH264PathTest, ViewBackOnShowsNothingBeforeTheNextParameterSet) {
 }
 
 TEST_P(DisplayH264PathTest, PictureLargerThanConfiguredIsLogged) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() /
-      ("kvnet_display_log_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-       "_" + std::to_string(GetParam()));
-  std::filesystem::remove_all(dir);
+  const std::filesystem::path dir = test::MakeUniqueTempDir("kvnet_display_log_");
+  ASSERT_FALSE(dir.empty());
   const char* oldState = std::getenv("XDG_STATE_HOME");
   const std::string savedState = oldState != nullptr ? oldState : "";
   setenv("XDG_STATE_HOME", dir.c_str(), 1);
