@@ -33,6 +33,9 @@ bool BeginsCodedUnit(const uint8_t* data, uint32_t length) {
   return length >= 3 && data[0] == 0 && data[1] == 0 && data[2] == 1;
 }
 
+// How far apart in time the pieces of one picture may be stored.
+constexpr uint32_t kPiecesSpanMs = 1000;
+
 bool IsG711(uint32_t codec) { return codec == ACODEC_G711A || codec == ACODEC_G711U; }
 
 }  // namespace
@@ -267,12 +270,42 @@ void CAVSource_File::waitAtEnd(uint32_t sleepMs, bool* atEnd,
 
 // ---- Native, MJPEG and legacy layouts ----
 
-bool CAVSource_File::serveUnitSeek(uint64_t* position) {
+bool CAVSource_File::unitContinuesPicture(uint64_t offset) {
+  const size_t headerSize = UnitHeaderSize(m_kind);
+  uint8_t head[kUnitHeaderSize];
+  if (offset > m_dataEnd || m_dataEnd - offset < headerSize ||
+      !m_file.ReadExact(offset, head, headerSize)) {
+    return false;
+  }
+  const UnitHead h = DecodeUnitHead(head, m_kind);
+  if (h.kind != kUnitVideo || h.length == 0) return false;
+  uint8_t start[4] = {};
+  const uint32_t n = h.length < 4 ? h.length : 4;
+  if (m_dataEnd - offset - headerSize < n || !m_file.ReadExact(offset + headerSize, start, n)) {
+    return false;
+  }
+  return !BeginsCodedUnit(start, n);
+}
+
+bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
   CNetClient& c = *m_client;
   const uint32_t target = c.m_seekTarget.load();
   c.m_curTime = target;
   bool moved = false;
   if (const IndexEntry* e = FindSeekEntry(m_replayIndex, c.m_baseTime.load(), target)) {
+    // Devices mark every piece of a key picture as key, so each piece may have an entry of
+    // its own. Starting at a later piece would hand the decoder a frame without its start;
+    // step back to the entry of the piece that begins the picture.
+    // Only entries close in time belong to the same picture; when no beginning is found
+    // among them the entry found first is kept.
+    if (!wholePictures) {
+      const IndexEntry* begin = e;
+      while (begin != m_replayIndex.data() && unitContinuesPicture(begin->offset) &&
+             static_cast<uint32_t>(e->timeStamp - (begin - 1)->timeStamp) <= kPiecesSpanMs) {
+        --begin;
+      }
+      if (!unitContinuesPicture(begin->offset)) e = begin;
+    }
     m_videoConduit->Clear();
     m_audioConduit->Clear();
     *position = e->offset;
@@ -319,7 +352,9 @@ int CAVSource_File::runUnits(const UnitLoop& loop) {
   if (loop.startAtIndex && !m_replayIndex.empty()) position = m_replayIndex.front().offset;
   m_pendingTimeStamp = 0;
   bool atEnd = false;
-  const std::function<bool()> serveSeek = [&] { return serveUnitSeek(&position); };
+  const std::function<bool()> serveSeek = [&] {
+    return serveUnitSeek(&position, loop.wholePictures);
+  };
   while (!StopRequested()) {
     if (readUnit(loop, &position) == Step::kEnd) {
       // The last coded unit has nothing after it to close it.

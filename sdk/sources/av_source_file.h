@@ -63,7 +63,9 @@ class CAVSource_File : public CAVSource {
   void playVoice(uint32_t codec, const uint8_t* frame, uint32_t length, size_t sampleLimit);
   bool audioWanted() const;
   // Carries out a pending seek; true when the position moved.
-  bool serveUnitSeek(uint64_t* position);
+  bool serveUnitSeek(uint64_t* position, bool wholePictures);
+  // True when the unit at `offset` is a video piece that does not begin a coded unit.
+  bool unitContinuesPicture(uint64_t offset);
   bool serveAviSeek(uint64_t* p);
   void reachEnd();
   void waitAtEnd(uint32_t sleepMs, bool* atEnd, const std::function<bool()>& serveSeek);

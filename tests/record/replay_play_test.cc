@@ -280,6 +280,50 @@ TEST_F(Replay, SeekAfterTheEndPlaysFromTheNextKeyAndEndsAgain) {
   EXPECT_EQ(KVNET_ReplayCurTime(handle_), 1u);
 }
 
+// Devices mark every datagram piece of a key picture as key, so the recorder takes an index
+// entry for each piece; here the key slice of picture 25 is stored as three such pieces 1 ms
+// apart, and the seek target falls between the first and the second.
+TEST_F(Replay, SeekBetweenThePiecesOfAKeyPictureStartsAtItsFirstPiece) {
+  StoredStream s = test::MakeH264Stream(Options(50, 25));
+  const auto key = std::find_if(s.units.begin(), s.units.end(), [](const test::StoredUnit& u) {
+    return u.kind == 0 && u.picture == 25;
+  });
+  ASSERT_NE(key, s.units.end());
+  ASSERT_EQ(key->type, 5u);
+  ASSERT_EQ(key->timeStamp, 101000u);
+  const std::vector<uint8_t> slice = key->data;
+  ASSERT_GT(slice.size(), 60u);
+  std::vector<test::StoredUnit> pieces;
+  const size_t cuts[] = {0, slice.size() / 3, 2 * slice.size() / 3, slice.size()};
+  for (int p = 0; p < 3; ++p) {
+    test::StoredUnit piece;
+    piece.kind = 0;
+    piece.type = 7;
+    piece.picture = 25;
+    piece.timeStamp = 101000 + static_cast<uint32_t>(p);
+    piece.data.assign(slice.begin() + static_cast<std::ptrdiff_t>(cuts[p]),
+                      slice.begin() + static_cast<std::ptrdiff_t>(cuts[p + 1]));
+    pieces.push_back(std::move(piece));
+  }
+  // Only the first piece may look like the start of a coded unit.
+  for (int p = 1; p < 3; ++p) {
+    const std::vector<uint8_t>& d = pieces[static_cast<size_t>(p)].data;
+    ASSERT_FALSE(d[0] == 0 && d[1] == 0 && (d[2] == 1 || (d[2] == 0 && d[3] == 1)));
+  }
+  const auto at = s.units.erase(key);
+  s.units.insert(at, pieces.begin(), pieces.end());
+
+  ASSERT_NE(Open(Write("pieces.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128),
+            nullptr);
+  PlayToEnd(49);
+  ExpectRun(Pictures(), 0, 49);  // in play the pieces make the whole key picture
+  Reset();
+  // The first entry after 1 s is the second piece; the replay starts at the first.
+  EXPECT_EQ(KVNET_ReplaySeek(handle_, 1), 1);
+  PlayToEnd(49);
+  ExpectRun(Pictures(), 25, 49);
+}
+
 TEST_F(Replay, AviSeekStartsAtAKeyPicture) {
   const StoredStream s = test::MakeH264Stream(Options(75, 25));
   ASSERT_NE(Open(Write("seek.avi", test::WriteAviBytes(s, "H264")), 160, 128), nullptr);
