@@ -118,17 +118,16 @@ bool findData(std::FILE* file, const WaveFormat& want, uint32_t* dataBytes, MmRe
         return false;
       }
       haveFormat = true;
-      if (std::fseek(file, static_cast<long>(size) - 16 + static_cast<long>(size & 1), SEEK_CUR) !=
-          0)
-        return false;
+      const long rest = static_cast<long>(size) - 16 + static_cast<long>(size & 1);
+      if (std::fseek(file, rest, SEEK_CUR) != 0) return false;
     } else if (std::memcmp(chunk, "data", 4) == 0) {
       if (!haveFormat) return false;
       *dataBytes = size;
       *error = MMSYSERR_NOERROR;
       return true;
-    } else if (std::fseek(file, static_cast<long>(size) + static_cast<long>(size & 1), SEEK_CUR) !=
-               0) {
-      return false;
+    } else {
+      const long skip = static_cast<long>(size) + static_cast<long>(size & 1);
+      if (std::fseek(file, skip, SEEK_CUR) != 0) return false;
     }
   }
 }

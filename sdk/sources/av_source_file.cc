@@ -52,14 +52,10 @@ IDisplayControl* CAVSource_File::Display() { return m_display ? m_display->Contr
 uint8_t CAVSource_File::sniffUnitsCodec() {
   const size_t headerSize = UnitHeaderSize(m_kind);
   uint64_t pos = kFirstUnitOffset;
-  uint8_t head[kUnitHeaderSize];
   uint8_t bytes[kSniffBytes];
   for (int i = 0; i < kSniffUnits; ++i) {
-    if (pos > m_dataEnd || m_dataEnd - pos < headerSize ||
-        !m_file.ReadExact(pos, head, headerSize)) {
-      break;
-    }
-    const UnitHead h = DecodeUnitHead(head, m_kind);
+    UnitHead h;
+    if (!readUnitHead(pos, &h)) break;
     if (h.length > m_dataEnd - pos - headerSize) break;
     if (h.kind == kUnitVideo && h.length > 0) {
       const size_t n = std::min<size_t>(h.length, sizeof bytes);
@@ -270,20 +266,24 @@ void CAVSource_File::waitAtEnd(uint32_t sleepMs, bool* atEnd,
 
 // ---- Native, MJPEG and legacy layouts ----
 
-bool CAVSource_File::unitContinuesPicture(uint64_t offset) {
+bool CAVSource_File::readUnitHead(uint64_t offset, UnitHead* head) {
   const size_t headerSize = UnitHeaderSize(m_kind);
-  uint8_t head[kUnitHeaderSize];
+  uint8_t bytes[kUnitHeaderSize];
   if (offset > m_dataEnd || m_dataEnd - offset < headerSize ||
-      !m_file.ReadExact(offset, head, headerSize)) {
+      !m_file.ReadExact(offset, bytes, headerSize)) {
     return false;
   }
-  const UnitHead h = DecodeUnitHead(head, m_kind);
-  if (h.kind != kUnitVideo || h.length == 0) return false;
+  *head = DecodeUnitHead(bytes, m_kind);
+  return true;
+}
+
+bool CAVSource_File::unitContinuesPicture(uint64_t offset) {
+  UnitHead h;
+  if (!readUnitHead(offset, &h) || h.kind != kUnitVideo || h.length == 0) return false;
+  const uint64_t dataAt = offset + UnitHeaderSize(m_kind);
   uint8_t start[4] = {};
   const uint32_t n = h.length < 4 ? h.length : 4;
-  if (m_dataEnd - offset - headerSize < n || !m_file.ReadExact(offset + headerSize, start, n)) {
-    return false;
-  }
+  if (m_dataEnd - dataAt < n || !m_file.ReadExact(dataAt, start, n)) return false;
   return !BeginsCodedUnit(start, n);
 }
 
@@ -295,16 +295,18 @@ bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
   if (const IndexEntry* e = FindSeekEntry(m_replayIndex, c.m_baseTime.load(), target)) {
     // Devices mark every piece of a key picture as key, so each piece may have an entry of
     // its own. Starting at a later piece would hand the decoder a frame without its start;
-    // step back to the entry of the piece that begins the picture.
-    // Only entries close in time belong to the same picture; when no beginning is found
-    // among them the entry found first is kept.
+    // step back to the entry of the piece that begins the picture. Only entries close in
+    // time belong to the same picture; when no beginning is found among them the entry
+    // found first is kept.
     if (!wholePictures) {
       const IndexEntry* begin = e;
-      while (begin != m_replayIndex.data() && unitContinuesPicture(begin->offset) &&
+      bool continues = unitContinuesPicture(begin->offset);
+      while (continues && begin != m_replayIndex.data() &&
              static_cast<uint32_t>(e->timeStamp - (begin - 1)->timeStamp) <= kPiecesSpanMs) {
         --begin;
+        continues = unitContinuesPicture(begin->offset);
       }
-      if (!unitContinuesPicture(begin->offset)) e = begin;
+      if (!continues) e = begin;
     }
     m_videoConduit->Clear();
     m_audioConduit->Clear();
@@ -317,12 +319,9 @@ bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
 
 CAVSource_File::Step CAVSource_File::readUnit(const UnitLoop& loop, uint64_t* position) {
   const size_t headerSize = UnitHeaderSize(m_kind);
-  uint64_t pos = *position;
-  uint8_t head[kUnitHeaderSize];
-  if (pos > m_dataEnd || m_dataEnd - pos < headerSize || !m_file.ReadExact(pos, head, headerSize)) {
-    return Step::kEnd;
-  }
-  const UnitHead h = DecodeUnitHead(head, m_kind);
+  const uint64_t pos = *position;
+  UnitHead h;
+  if (!readUnitHead(pos, &h)) return Step::kEnd;
   // A unit longer than what is left of the units or than the buffer is damage: the end.
   if (h.length > m_dataEnd - pos - headerSize || h.length > m_readBufferSize) return Step::kEnd;
   uint8_t* data = m_readBuffer.get();

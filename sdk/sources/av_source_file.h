@@ -64,6 +64,8 @@ class CAVSource_File : public CAVSource {
   bool audioWanted() const;
   // Carries out a pending seek; true when the position moved.
   bool serveUnitSeek(uint64_t* position, bool wholePictures);
+  // Reads and decodes the unit header at `offset`; false when it is not wholly in the units.
+  bool readUnitHead(uint64_t offset, UnitHead* head);
   // True when the unit at `offset` is a video piece that does not begin a coded unit.
   bool unitContinuesPicture(uint64_t offset);
   bool serveAviSeek(uint64_t* p);

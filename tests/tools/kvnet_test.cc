@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 extern char** environ;
 
 namespace {
@@ -61,10 +63,7 @@ std::string ReadFile(const fs::path& path) {
 // A temporary folder removed with everything in it.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "kvnet-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
-  }
+  TempDir() : path_(kv::test::MakeUniqueTempDir("kvnet-test-")) {}
   ~TempDir() {
     std::error_code ec;
     if (!path_.empty()) fs::remove_all(path_, ec);
