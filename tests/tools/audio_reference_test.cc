@@ -60,8 +60,8 @@ void PutBe32(Bytes& out, uint32_t v) {
 // Decodes with sox through a Sun .au file of the given encoding (1 mu-law, 27 A-law, 23 G.721
 // = G.726-32, 25 G.723-24, 26 G.723-40; codes packed least significant bit first).
 std::vector<int16_t> SoxDecode(const fs::path& dir, uint32_t encoding, const Bytes& coded) {
-  Bytes au;
-  au.insert(au.end(), {'.', 's', 'n', 'd'});
+  Bytes au{'.', 's', 'n', 'd'};
+  au.reserve(28 + coded.size());
   PutBe32(au, 28);  // data offset: the 24-byte header and a 4-byte empty note
   PutBe32(au, static_cast<uint32_t>(coded.size()));
   PutBe32(au, encoding);
