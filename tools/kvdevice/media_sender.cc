@@ -53,6 +53,7 @@ void MediaSender::start(MediaHub& hub) {
 
 void MediaSender::stop() {
   if (hub_ != nullptr) hub_->unsubscribe(this);
+  sink_->cancel();
   {
     std::lock_guard<std::mutex> lock(lock_);
     stopping_ = true;

@@ -27,6 +27,8 @@ class PacketSink {
   virtual bool send(TrackKind kind, bool rtcp, const uint8_t* data, size_t size) = 0;
   // Text between interleaved packets; nothing on UDP.
   virtual bool sendText(const std::string& text) = 0;
+  // Makes a send that waits for a peer that does not read give up, so the sender can stop.
+  virtual void cancel() = 0;
 };
 
 struct TrackState {

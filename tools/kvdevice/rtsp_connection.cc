@@ -43,7 +43,7 @@ class SessionSink : public PacketSink {
       frame += static_cast<char>(size >> 8);
       frame += static_cast<char>(size & 0xFF);
       frame.append(reinterpret_cast<const char*>(data), size);
-      return connection_.write(frame);
+      return connection_.write(frame, &cancelled_);
     }
     UdpSocket* socket = rtcp ? rtcp_[k] : rtp_[k];
     return socket == nullptr || socket->send(data, size);
@@ -51,14 +51,17 @@ class SessionSink : public PacketSink {
 
   bool sendText(const std::string& text) override {
     if (!transports_[0].tcp && !transports_[1].tcp) return true;
-    return connection_.write(text);
+    return connection_.write(text, &cancelled_);
   }
+
+  void cancel() override { cancelled_ = true; }
 
  private:
   TcpConnection& connection_;
   TransportRequest transports_[2];
   UdpSocket* rtp_[2];
   UdpSocket* rtcp_[2];
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace

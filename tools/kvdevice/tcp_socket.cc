@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -125,10 +126,17 @@ ReadResult TcpConnection::read(int timeoutMs, size_t maxBuffered) {
   return ReadResult::kOk;
 }
 
-bool TcpConnection::writeLocked(const uint8_t* data, size_t size) {
+bool TcpConnection::writeLocked(const uint8_t* data, size_t size, const std::atomic<bool>* cancel) {
   while (size > 0) {
-    ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
+    ssize_t n = send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The peer is not reading: wait for room, looking at the cancel flag now and then.
+      if (cancel != nullptr && *cancel) return false;
+      pollfd p{fd_, POLLOUT, 0};
+      poll(&p, 1, 100);
+      continue;
+    }
     if (n <= 0) return false;
     data += n;
     size -= static_cast<size_t>(n);
@@ -136,9 +144,9 @@ bool TcpConnection::writeLocked(const uint8_t* data, size_t size) {
   return true;
 }
 
-bool TcpConnection::write(const void* data, size_t size) {
+bool TcpConnection::write(const void* data, size_t size, const std::atomic<bool>* cancel) {
   std::lock_guard<std::mutex> lock(writeLock_);
-  return writeLocked(static_cast<const uint8_t*>(data), size);
+  return writeLocked(static_cast<const uint8_t*>(data), size, cancel);
 }
 
 bool TcpConnection::writeInPieces(const std::string& text, int pieces, int gapMs) {
@@ -148,7 +156,7 @@ bool TcpConnection::writeInPieces(const std::string& text, int pieces, int gapMs
   size_t done = 0;
   for (size_t i = 1; i <= count; ++i) {
     const size_t end = text.size() * i / count;
-    if (end > done && !writeLocked(data + done, end - done)) return false;
+    if (end > done && !writeLocked(data + done, end - done, nullptr)) return false;
     done = end;
     // No-delay is on, so each part leaves as its own segment; the pause keeps them apart.
     if (i < count) std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));

@@ -2,6 +2,7 @@
 // buffered reader. With udp_socket.* the only files of kvdevice that use the socket interface.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -58,9 +59,12 @@ class TcpConnection {
   // when the buffer already holds maxBuffered bytes.
   ReadResult read(int timeoutMs, size_t maxBuffered);
 
-  // Writes all bytes as one message; false when the connection failed.
-  bool write(const void* data, size_t size);
-  bool write(const std::string& text) { return write(text.data(), text.size()); }
+  // Writes all bytes as one message; false when the connection failed, or when `cancel` was
+  // set while the peer was not reading.
+  bool write(const void* data, size_t size, const std::atomic<bool>* cancel = nullptr);
+  bool write(const std::string& text, const std::atomic<bool>* cancel = nullptr) {
+    return write(text.data(), text.size(), cancel);
+  }
   // Writes the message in `pieces` parts of about equal size with `gapMs` between them, each
   // part in a segment of its own; nothing else is written in between.
   bool writeInPieces(const std::string& text, int pieces, int gapMs);
@@ -69,7 +73,7 @@ class TcpConnection {
   void shutdown();
 
  private:
-  bool writeLocked(const uint8_t* data, size_t size);
+  bool writeLocked(const uint8_t* data, size_t size, const std::atomic<bool>* cancel);
 
   int fd_;
   std::string buffer_;
