@@ -116,7 +116,7 @@ std::string UsageText() {
          "  --generation N            device-generation byte (default 0)\n"
          "  --max-payload BYTES       largest payload per datagram (default 1400)\n"
          "  --realtime | --fast       pace by the media clock (default) or send at once\n"
-         "  --duration SECONDS        how long to stream (default 10)\n"
+         "  --duration SECONDS        how long to stream (default 10; with --listen: until stopped)\n"
          "  --frames N                number of pictures to send (overrides --duration)\n"
          "  --dump PREFIX             write PREFIX.video, PREFIX.audio and PREFIX.log\n"
          "  --seed N                  seed of the fault injection (default 1)\n"
