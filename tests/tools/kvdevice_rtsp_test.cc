@@ -99,4 +99,15 @@ TEST(KvDeviceRtsp, WrongCredentialsAreRefusedToFfprobe) {
   EXPECT_NE(probe.err.find("401"), std::string::npos) << probe.err;
 }
 
+TEST(KvDeviceRtsp, RefusesBadServerOptions) {
+  const std::string device = DeviceBinary() + " --listen 127.0.0.1:0 --quiet ";
+  for (const char* bad :
+       {"--codec mjpeg --size 100x100", "--refuse DESCRIBE", "--refuse PLAY:99",
+        "--session-id 'a;b'", "--expire-sessions", "--user a\\\"b", "--banner other", "--control x",
+        "--jpeg-q 100", "--password x", "--jpeg-sampling 444", "--oversize 101"}) {
+    EXPECT_EQ(RunCommand(device + bad, 20).exitCode, 2) << bad;
+  }
+  EXPECT_EQ(RunCommand(DeviceBinary() + " --quiet --listen 127.0.0.1:99999", 20).exitCode, 1);
+}
+
 }  // namespace

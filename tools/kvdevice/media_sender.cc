@@ -127,6 +127,9 @@ bool MediaSender::sendUnit(const TrackUnit& unit) {
                        12 + junk.bytes.size())) {
         return false;
       }
+      std::lock_guard<std::mutex> lock(lock_);
+      ++totals_.packets;
+      totals_.bytes += 12 + junk.bytes.size();
     }
   }
   track.lastTimestamp = timestamp;
