@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,10 @@ struct GstCase {
   const char* audio;
   const char* audioCodec;
 };
+
+void PrintTo(const GstCase& c, std::ostream* os) {
+  *os << c.transport << (c.digest ? " digest " : " ") << c.audio;
+}
 
 class GstreamerRtspServer : public ::testing::TestWithParam<GstCase> {};
 

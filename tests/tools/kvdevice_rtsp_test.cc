@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "tests/tools/rtsp_bare_client.h"
@@ -25,6 +26,11 @@ struct PlayCase {
   const char* videoName;
   const char* audioName;
 };
+
+void PrintTo(const PlayCase& p, std::ostream* os) {
+  *os << p.codec << " " << p.transport << (p.digest ? " digest " : " ") << p.audio << " "
+      << p.extra;
+}
 
 class KvDeviceRtspPlay : public ::testing::TestWithParam<PlayCase> {};
 

@@ -11,13 +11,13 @@ namespace kvdevice {
 
 int RunRtspServer(const Options& options, const std::function<bool()>& keepGoing) {
   std::string error;
-  std::unique_ptr<MediaHub> hub = MediaHub::Create(options, error);
-  if (hub == nullptr) {
+  std::unique_ptr<TcpListener> listener = TcpListener::Open(options.rtsp.listen, error);
+  if (listener == nullptr) {
     std::fprintf(stderr, "kvdevice: %s\n", error.c_str());
     return 1;
   }
-  std::unique_ptr<TcpListener> listener = TcpListener::Open(options.rtsp.listen, error);
-  if (listener == nullptr) {
+  std::unique_ptr<MediaHub> hub = MediaHub::Create(options, error);
+  if (hub == nullptr) {
     std::fprintf(stderr, "kvdevice: %s\n", error.c_str());
     return 1;
   }

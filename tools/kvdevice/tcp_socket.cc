@@ -43,7 +43,8 @@ int PortOf(const sockaddr_storage& address) {
 
 std::unique_ptr<TcpListener> TcpListener::Open(const std::string& address, std::string& error) {
   std::string host, port;
-  if (!SplitHostPort(address, host, port)) {
+  if (!SplitHostPort(address, host, port) || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535) {
     error = "bad listening address: " + address;
     return nullptr;
   }
