@@ -52,7 +52,7 @@ described() {
   exec 3>&-
   [[ $line == *" 200 "* ]]
 }
-for _ in $(seq 300); do
+for _ in $(seq 600); do
   if described 2>/dev/null; then
     echo "listening on rtsp://127.0.0.1:$port/$path"
     wait "$vlc_pid"

@@ -61,6 +61,10 @@ class Device {
     return "rtsp://" + credentials + "127.0.0.1:" + std::to_string(port_) + "/1";
   }
   // Stops the server and returns its summary values ("name value" pairs).
+  // A sanitizer report or a crash in the simulator shows as an exit status other than 0.
+  ~Device() {
+    if (process_ != nullptr && process_->pid() > 0) stop();
+  }
   std::map<std::string, uint64_t> stop() {
     std::string output;
     EXPECT_EQ(process_->Stop(10000, &output), 0) << output;
