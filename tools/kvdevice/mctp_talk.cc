@@ -1,0 +1,201 @@
+// Talk on the simulated device: answers "CMD:TALK", then hears the client's uplink packets
+// (kept by the recorder, decoded and as codec bytes) and, when it sends audio, speaks a tone
+// in voice frames of its talk codec in real time; drops the connection when told to.
+#include <algorithm>
+#include <chrono>
+
+#include "tools/kvdevice/audio_decoder.h"
+#include "tools/kvdevice/audio_encoder.h"
+#include "tools/kvdevice/mctp_context.h"
+#include "tools/kvdevice/mctp_options.h"
+#include "tools/kvdevice/talk_wire.h"
+#include "tools/kvdevice/tone.h"
+
+namespace kvdevice {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPollMs = 50;
+constexpr size_t kMaxHeld = 1 << 20;
+// A device that fell this many frames behind (a stalled machine) starts its clock again
+// rather than sending a burst.
+constexpr int64_t kMaxLateFrames = 10;
+// Bad voice frames logged one by one per connection; the rest are only counted.
+constexpr uint64_t kBadFramesLogged = 5;
+// The device starts speaking once the client's first packet arrived (it has then read the
+// reply) or after this long, so that the reply is not read together with voice frames.
+constexpr auto kFirstFrameWait = std::chrono::milliseconds(500);
+
+int TalkCodecValue(AudioCodec codec) { return codec == AudioCodec::kG711U ? 2 : 16; }
+
+}  // namespace
+
+TalkRecorder::~TalkRecorder() {
+  if (coded_ != nullptr) std::fclose(coded_);
+}
+
+bool TalkRecorder::open(const std::string& wavPath, const std::string& codedPath,
+                        std::string& error) {
+  if (!wavPath.empty()) {
+    wavOpen_ = wav_.open(wavPath);
+    if (!wavOpen_) {
+      error = "cannot write " + wavPath;
+      return false;
+    }
+  }
+  if (!codedPath.empty()) {
+    coded_ = std::fopen(codedPath.c_str(), "wb");
+    if (coded_ == nullptr) {
+      error = "cannot write " + codedPath;
+      return false;
+    }
+  }
+  return true;
+}
+
+void TalkRecorder::keep(const uint8_t* coded, size_t size, const std::vector<int16_t>& samples) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (wavOpen_) wav_.append(samples.data(), samples.size());
+  if (coded_ != nullptr) {
+    std::fwrite(coded, 1, size, coded_);
+    std::fflush(coded_);
+  }
+}
+
+void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomic<bool>& stopping,
+               const Request& request, const MctpMessage& message) {
+  const MctpOptions& options = context.options.mctp;
+  const AudioCodec codec = TalkCodecOf(context.options);
+  const ReplyMode mode = ModeFor(options, RequestKind::kTalk);
+  std::string note;
+  if (request.fields[0][1] != TalkCodecValue(codec)) {
+    note = "asks for codec " + std::to_string(request.fields[0][1]) + ", the device talks " +
+           std::to_string(TalkCodecValue(codec));
+  }
+  ReplyData data;
+  data.talkAudio = options.talkAudio;
+  data.talkFields = options.talkFields;
+  context.log.line(RequestLine(request, message, mode, note));
+  if (!SendReply(connection, mode, ReplyText(request, mode, data), options.splitGapMs, stopping) ||
+      !Acts(mode)) {
+    return;
+  }
+  ++context.counters.talks;
+
+  std::string error;
+  std::unique_ptr<AudioDecoder> decoder = AudioDecoder::Create(codec, error);
+  std::unique_ptr<AudioEncoder> encoder =
+      AudioEncoder::Create(codec, options.talkFrameSamples, error);
+  if (decoder == nullptr || encoder == nullptr) {
+    context.log.line("talk cannot start its codec: " + error);
+    return;
+  }
+  ToneGenerator tone(options.talkToneHz, 8000, 0.5);
+  std::vector<int16_t> samples(static_cast<size_t>(options.talkFrameSamples));
+  std::vector<uint8_t> payload;
+  std::vector<int16_t> decoded;
+  Outbox outbox;
+  context.bus.subscribe(ControlTarget::kTalk, &outbox);
+
+  const auto frameTime = std::chrono::microseconds(int64_t{options.talkFrameSamples} * 125);
+  const Clock::time_point accepted = Clock::now();
+  Clock::time_point clock;
+  int64_t due = 0;  // frames sent since `clock`
+  bool speaking = false;
+  uint64_t heard = 0, bad = 0, spoken = 0;
+  std::string end = "stopped";
+  while (!stopping) {
+    int waitMs = kPollMs;
+    if (speaking) {
+      const auto left = clock + due * frameTime - Clock::now();
+      waitMs = static_cast<int>(std::clamp<int64_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(left).count(), 0, kPollMs));
+    }
+    if (connection.read(waitMs, kMaxHeld) == ReadResult::kClosed) {
+      end = "closed by the client";
+      break;
+    }
+    // What the client said.
+    const std::string& held = connection.buffered();
+    size_t at = 0;
+    bool lost = false;
+    for (;;) {
+      UplinkPacket packet;
+      size_t consumed = 0;
+      std::string problem;
+      const UplinkTake take = TakeUplinkPacket(reinterpret_cast<const uint8_t*>(held.data()) + at,
+                                               held.size() - at, packet, consumed, problem);
+      if (take == UplinkTake::kIncomplete) break;
+      if (take == UplinkTake::kBad) {
+        ++context.counters.bad;
+        context.log.line("talk bad packet: " + problem);
+        lost = true;
+        break;
+      }
+      at += consumed;
+      ++heard;
+      ++context.counters.heard;
+      if (!CheckVoiceFrame(packet.frame, problem)) {
+        if (++bad <= kBadFramesLogged) context.log.line("talk bad frame: " + problem);
+        ++context.counters.bad;
+        continue;
+      }
+      decoded.clear();
+      const uint8_t* coded = packet.frame.data() + kVoiceHeaderBytes;
+      const size_t codedSize = packet.frame.size() - kVoiceHeaderBytes;
+      if (!decoder->decode(coded, codedSize, decoded)) {
+        if (++bad <= kBadFramesLogged) context.log.line("talk frame does not decode");
+        continue;
+      }
+      context.recorder.keep(coded, codedSize, decoded);
+    }
+    connection.consume(at);
+    if (lost) {
+      end = "lost the uplink framing";
+      break;
+    }
+    // What the device says: its tone, frame by frame in real time.
+    bool failed = false;
+    const Clock::time_point now = Clock::now();
+    if (options.talkAudio && !speaking && (heard > 0 || now - accepted >= kFirstFrameWait)) {
+      speaking = true;
+      clock = now;
+    }
+    if (speaking) {
+      if (now - (clock + due * frameTime) > kMaxLateFrames * frameTime) {
+        clock = now;
+        due = 0;
+      }
+      while (!failed && clock + due * frameTime <= now) {
+        tone.fill(samples.data(), options.talkFrameSamples);
+        if (!encoder->encode(samples.data(), payload)) break;
+        const std::vector<uint8_t> frame = VoiceFrame(payload);
+        failed = !connection.write(frame.data(), frame.size(), &stopping);
+        ++due;
+        ++spoken;
+        ++context.counters.spoken;
+      }
+    }
+    for (const Delivery& d : outbox.take()) {
+      for (const EventItem& item : d.items) {
+        context.log.line("talk sent " + Quoted(item.raw));
+        failed = failed || !connection.write(item.raw, &stopping);
+      }
+    }
+    if (failed) {
+      end = "write failed";
+      break;
+    }
+    if (options.talkDropAfterSeconds > 0 &&
+        Clock::now() - accepted >= std::chrono::duration<double>(options.talkDropAfterSeconds)) {
+      end = "dropped";
+      break;
+    }
+  }
+  context.bus.unsubscribe(ControlTarget::kTalk, &outbox);
+  context.log.line("talk end " + end + " heard " + std::to_string(heard) + " bad " +
+                   std::to_string(bad) + " sent " + std::to_string(spoken));
+}
+
+}  // namespace kvdevice
