@@ -107,7 +107,7 @@ TEST_P(KvDeviceMctpFaults, EachCommandFailsAsTheModeSays) {
   const FaultCase& f = GetParam();
   Folder folder;
   const std::string log = folder / "mctp.log";
-  Device device(kLight + "--mctp-gap 150 --mctp-log " + log + " --mctp-reply all:" + f.mode);
+  Device device(kLight + "--mctp-gap 300 --mctp-log " + log + " --mctp-reply all:" + f.mode);
   ASSERT_TRUE(device.ok());
   for (const Sent& s : EveryCommand()) {
     SCOPED_TRACE(s.kind);

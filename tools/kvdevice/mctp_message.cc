@@ -392,7 +392,8 @@ bool Unescape(std::string_view text, std::string& out) {
         out += '\t';
         break;
       case '\\':
-        out += '\\';
+      case '"':
+        out += text[i];
         break;
       case 'x': {
         unsigned value = 0;

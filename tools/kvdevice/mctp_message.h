@@ -93,7 +93,8 @@ std::string AlarmReport(int first, int code);
 
 // Text for a log line: "\n", "\r", "\t", "\\", "\"" and other control bytes escaped, in quotes.
 std::string Quoted(std::string_view text);
-// The reverse for the control file: "\n", "\r", "\t", "\\" and "\xNN"; false on a bad escape.
+// The reverse, without the quotes, for the control file: "\n", "\r", "\t", "\\", "\"" and
+// "\xNN"; false on a bad escape.
 bool Unescape(std::string_view text, std::string& out);
 
 }  // namespace kvdevice
