@@ -265,6 +265,41 @@ TEST(KvDeviceMctpTalkFaults, RepliesWithoutAudioOrRefused) {
   EXPECT_FALSE(Accepted(Command::kTalk, three.value_or("")));
 }
 
+TEST(KvDeviceMctpTalkTiming, EchoesWhatItHearsAndTimesItsArrival) {
+  Folder folder;
+  const std::string log = folder / "mctp.log";
+  Device device(kLight + "--talk-audio echo --mctp-log " + log);
+  ASSERT_TRUE(device.ok());
+  // Stamped, as the library stamps them, with milliseconds of the monotonic clock.
+  const uint32_t stamp = static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+          .count());
+  const std::string silence(160, '\xff');  // mu-law zero
+  const std::string loud = SoxMuLaw(folder, Tone(1000, 160));
+  std::string frames, stream;
+  for (uint32_t i = 0; i < 20; ++i) {
+    const std::string packet = UplinkPacket(i < 10 ? silence : loud, stamp + i);
+    frames += packet.substr(8);
+    stream += packet;
+  }
+  {
+    MctpClient c(device.port());
+    c.send(TalkRequest(1, 2));
+    ASSERT_EQ(c.receiveOnce(5000), TalkReply(1, 1));
+    c.send(stream);
+    EXPECT_EQ(c.receiveExactly(frames.size(), 5000), frames) << "every frame comes back as it was";
+  }
+  ASSERT_TRUE(WaitForLog(log, "talk end closed by the client heard 20 bad 0 sent 20 transit "));
+  EXPECT_TRUE(LogLines(log, "transit unknown").empty());
+  const std::vector<std::string> starts = LogLines(log, "talk sound at clock ");
+  ASSERT_EQ(starts.size(), 1u) << "one sound, starting with the eleventh frame";
+  EXPECT_EQ(starts[0].substr(starts[0].find(" stamped ")),
+            " stamped " + std::to_string(stamp + 10));
+  const uint32_t clock =
+      static_cast<uint32_t>(std::stoul(starts[0].substr(starts[0].find("clock ") + 6)));
+  EXPECT_LT(clock - (stamp + 10), 60000u) << "arrived after it was stamped, on the same clock";
+}
+
 TEST(KvDeviceMctpTalkFaults, DropsAfterSecondsAndAcceptsAgain) {
   Folder folder;
   const std::string log = folder / "mctp.log";

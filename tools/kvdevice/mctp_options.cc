@@ -162,8 +162,9 @@ bool ApplyMctpOption(const std::string& name, const std::string& value, MctpOpti
     }
     return true;
   } else if (name == "talk-audio") {
-    m.talkAudio = value == "on";
-    return value == "on" || value == "off";
+    m.talkAudio = value != "off";
+    m.talkEcho = value == "echo";
+    return value == "on" || value == "off" || value == "echo";
   } else if (name == "talk-fields") {
     return Int(value, 2, 3, m.talkFields);
   } else if (name == "talk-tone") {
@@ -223,7 +224,8 @@ std::string MctpUsageText() {
          "  --event-drop-after SECONDS  close an event connection that long after its log-in\n"
          "  --talk-codec auto|g711u|g726-32  talk codec (auto: g711u with the v200 banner,\n"
          "                            else g726-32, as the two device generations talk)\n"
-         "  --talk-audio on|off       send the device's audio while talking (default on)\n"
+         "  --talk-audio on|off|echo  send the device's audio while talking (default on);\n"
+         "                            echo: send back each voice frame it hears\n"
          "  --talk-fields 2|3         fields of the talk reply's field line (default 2)\n"
          "  --talk-tone HZ            tone of the device's talk audio (default 500)\n"
          "  --talk-samples N          samples per downlink voice frame (default 160)\n"

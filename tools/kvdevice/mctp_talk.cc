@@ -1,8 +1,13 @@
 // Talk on the simulated device: answers "CMD:TALK", then hears the client's uplink packets
 // (kept by the recorder, decoded and as codec bytes) and, when it sends audio, speaks a tone
-// in voice frames of its talk codec in real time; drops the connection when told to.
+// in voice frames of its talk codec in real time, or echoes what it hears; drops the connection
+// when told to. For latency measurements it logs when sound begins to arrive, on the clock the
+// client library stamps its packets with (CLOCK_MONOTONIC milliseconds, 32 bits), and how long
+// packets took from their stamp to the device.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 
 #include "tools/kvdevice/audio_decoder.h"
 #include "tools/kvdevice/audio_encoder.h"
@@ -26,6 +31,44 @@ constexpr uint64_t kBadFramesLogged = 5;
 // The device starts speaking once the client's first packet arrived (it has then read the
 // reply) or after this long, so that the reply is not read together with voice frames.
 constexpr auto kFirstFrameWait = std::chrono::milliseconds(500);
+// A frame louder than this (RMS, about -30 dBFS) after a quieter one is the start of a sound.
+constexpr double kSoundRms = 1000;
+constexpr int kSoundStartsLogged = 20;
+// Stamps further off than this are not from a clock the device shares.
+constexpr uint32_t kMaxTransitMs = 60000;
+
+// Milliseconds of CLOCK_MONOTONIC (steady_clock's source), wrapping at 32 bits.
+uint32_t MonotonicMs() {
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+          .count());
+}
+
+double Rms(const std::vector<int16_t>& samples) {
+  if (samples.empty()) return 0;
+  double sum = 0;
+  for (int16_t s : samples) sum += static_cast<double>(s) * s;
+  return std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+// How long packets took from their stamp to the device: least, mean and most.
+struct Transit {
+  uint64_t count = 0, sum = 0;
+  uint32_t least = UINT32_MAX, most = 0;
+  void add(uint32_t stamp) {
+    const uint32_t ms = MonotonicMs() - stamp;
+    if (ms > kMaxTransitMs) return;
+    ++count;
+    sum += ms;
+    least = std::min(least, ms);
+    most = std::max(most, ms);
+  }
+  std::string text() const {
+    if (count == 0) return "transit unknown";
+    return "transit " + std::to_string(least) + "/" + std::to_string(sum / count) + "/" +
+           std::to_string(most) + " ms";
+  }
+};
 
 int TalkCodecValue(AudioCodec codec) { return codec == AudioCodec::kG711U ? 2 : 16; }
 
@@ -104,6 +147,9 @@ void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomi
   int64_t due = 0;  // frames sent since `clock`
   bool speaking = false;
   uint64_t heard = 0, bad = 0, spoken = 0;
+  Transit transit;
+  bool loud = false;
+  int soundStarts = 0;
   std::string end = "stopped";
   while (!stopping) {
     int waitMs = kPollMs;
@@ -118,6 +164,7 @@ void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomi
     }
     // What the client said.
     const std::string& held = connection.buffered();
+    std::vector<std::vector<uint8_t>> echo;
     size_t at = 0;
     bool lost = false;
     for (;;) {
@@ -149,6 +196,15 @@ void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomi
         continue;
       }
       context.recorder.keep(coded, codedSize, decoded);
+      transit.add(packet.tick);
+      const bool wasLoud = loud;
+      loud = Rms(decoded) > kSoundRms;
+      if (loud && !wasLoud && soundStarts < kSoundStartsLogged) {
+        ++soundStarts;
+        context.log.line("talk sound at clock " + std::to_string(MonotonicMs()) + " stamped " +
+                         std::to_string(packet.tick));
+      }
+      if (options.talkEcho) echo.push_back(std::move(packet.frame));
     }
     connection.consume(at);
     if (lost) {
@@ -158,7 +214,15 @@ void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomi
     // What the device says: its tone, frame by frame in real time.
     bool failed = false;
     const Clock::time_point now = Clock::now();
-    if (options.talkAudio && !speaking && (heard > 0 || now - accepted >= kFirstFrameWait)) {
+    for (const std::vector<uint8_t>& frame : echo) {
+      failed = failed || !connection.write(frame.data(), frame.size(), &stopping);
+      if (!failed) {
+        ++spoken;
+        ++context.counters.spoken;
+      }
+    }
+    if (options.talkAudio && !options.talkEcho && !speaking &&
+        (heard > 0 || now - accepted >= kFirstFrameWait)) {
       speaking = true;
       clock = now;
     }
@@ -195,7 +259,7 @@ void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomi
   }
   context.bus.unsubscribe(ControlTarget::kTalk, &outbox);
   context.log.line("talk end " + end + " heard " + std::to_string(heard) + " bad " +
-                   std::to_string(bad) + " sent " + std::to_string(spoken));
+                   std::to_string(bad) + " sent " + std::to_string(spoken) + " " + transit.text());
 }
 
 }  // namespace kvdevice

@@ -94,6 +94,7 @@ struct MctpOptions {
   double eventDropAfterSeconds = 0;  // close an event connection this long after its log-in
   AudioCodec talkCodec = AudioCodec::kNone;  // none: by the device generation (the banner)
   bool talkAudio = true;                     // the device sends its audio while talking
+  bool talkEcho = false;                     // ... and that audio is what it hears, sent back
   int talkFields = 2;                        // fields of the talk reply's field line (2 or 3)
   int talkToneHz = 500;
   int talkFrameSamples = 160;  // samples per downlink voice frame
