@@ -12,6 +12,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 50;
+// Reports wait for the client's first keep-alive (it has then read the log-in reply) or this
+// long, so that the reply is not read together with a report.
+constexpr auto kFirstReportWait = std::chrono::milliseconds(500);
 
 Clock::duration Seconds(double s) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
@@ -35,6 +38,10 @@ class EventChannel {
   // Writes messages in one segment, or in `pieces`; false when the write failed.
   bool write(const std::vector<std::string>& messages, int pieces);
   std::string text(const EventItem& item);
+  // Writes what was asked for and what the schedule says is due; why the connection is to end,
+  // or empty.
+  std::string report(Outbox& outbox, std::vector<std::string>& batch, Clock::time_point now,
+                     Clock::time_point& nextMotion, Clock::time_point& nextAlarm);
 
   MctpContext& context_;
   const MctpOptions& options_;
@@ -101,72 +108,65 @@ bool EventChannel::takeMessages() {
   }
 }
 
+std::string EventChannel::report(Outbox& outbox, std::vector<std::string>& batch,
+                                 Clock::time_point now, Clock::time_point& nextMotion,
+                                 Clock::time_point& nextAlarm) {
+  for (const Delivery& d : outbox.take()) {
+    if (d.close) return "dropped";
+    std::vector<std::string> messages;
+    for (const EventItem& item : d.items) messages.push_back(text(item));
+    if (!write(messages, d.split ? 2 : options_.eventPieces)) return "write failed";
+  }
+  if (options_.motionEverySeconds > 0 && now >= nextMotion) {
+    EventItem motion;
+    motion.kind = EventItem::Kind::kMotion;
+    motion.regions = options_.motionRegions;
+    batch.push_back(text(motion));
+    nextMotion += Seconds(options_.motionEverySeconds);
+  }
+  if (options_.alarmEverySeconds > 0 && now >= nextAlarm) {
+    batch.push_back(AlarmReport(2, options_.alarmCode));
+    nextAlarm += Seconds(options_.alarmEverySeconds);
+  }
+  if (batch.size() >= static_cast<size_t>(options_.eventBatch)) {
+    if (!write(batch, options_.eventPieces)) return "write failed";
+    batch.clear();
+  }
+  return {};
+}
+
 void EventChannel::run() {
   ++context_.counters.logins;
   Outbox outbox;
   context_.bus.subscribe(ControlTarget::kEvents, &outbox);
   const Clock::time_point loggedIn = Clock::now();
   Clock::time_point heard = loggedIn;
-  const Clock::duration motionEvery = Seconds(options_.motionEverySeconds);
-  const Clock::duration alarmEvery = Seconds(options_.alarmEverySeconds);
-  Clock::time_point nextMotion = loggedIn + motionEvery;
-  Clock::time_point nextAlarm = loggedIn + alarmEvery;
+  Clock::time_point nextMotion = loggedIn + Seconds(options_.motionEverySeconds);
+  Clock::time_point nextAlarm = loggedIn + Seconds(options_.alarmEverySeconds);
   std::vector<std::string> batch;
-  std::string end = "stopped";
-  while (!stopping_) {
+  std::string end;
+  while (end.empty() && !stopping_) {
     const ReadResult r = connection_.read(kPollMs, kMaxMctpMessage + 1);
     const Clock::time_point now = Clock::now();
     if (r == ReadResult::kClosed) {
       end = "closed by the client";
-      break;
+    } else if (r == ReadResult::kOk) {
+      heard = now;
     }
-    if (r == ReadResult::kOk) heard = now;
-    if (!takeMessages()) {
-      end = "closed after a keep-alive";
-      break;
+    if (end.empty() && !takeMessages()) end = "closed after a keep-alive";
+    if (end.empty() && (keepalives_ > 0 || now - loggedIn >= kFirstReportWait)) {
+      end = report(outbox, batch, now, nextMotion, nextAlarm);
     }
-    bool dropped = false;
-    for (const Delivery& d : outbox.take()) {
-      if (d.close) {
-        dropped = true;
-        break;
-      }
-      std::vector<std::string> messages;
-      for (const EventItem& item : d.items) messages.push_back(text(item));
-      if (!write(messages, d.split ? 2 : options_.eventPieces)) dropped = true;
-    }
-    if (dropped) {
-      end = "dropped";
-      break;
-    }
-    if (options_.motionEverySeconds > 0 && now >= nextMotion) {
-      EventItem motion;
-      motion.kind = EventItem::Kind::kMotion;
-      motion.regions = options_.motionRegions;
-      batch.push_back(text(motion));
-      nextMotion += motionEvery;
-    }
-    if (options_.alarmEverySeconds > 0 && now >= nextAlarm) {
-      batch.push_back(AlarmReport(2, options_.alarmCode));
-      nextAlarm += alarmEvery;
-    }
-    if (batch.size() >= static_cast<size_t>(options_.eventBatch)) {
-      if (!write(batch, options_.eventPieces)) {
-        end = "write failed";
-        break;
-      }
-      batch.clear();
-    }
-    if (options_.eventTimeoutSeconds > 0 && now - heard >= Seconds(options_.eventTimeoutSeconds)) {
+    if (end.empty() && options_.eventTimeoutSeconds > 0 &&
+        now - heard >= Seconds(options_.eventTimeoutSeconds)) {
       end = "timed out";
-      break;
     }
-    if (options_.eventDropAfterSeconds > 0 &&
+    if (end.empty() && options_.eventDropAfterSeconds > 0 &&
         now - loggedIn >= Seconds(options_.eventDropAfterSeconds)) {
       end = "dropped";
-      break;
     }
   }
+  if (end.empty()) end = "stopped";
   context_.bus.unsubscribe(ControlTarget::kEvents, &outbox);
   context_.log.line("event end " + end + " keepalives " + std::to_string(keepalives_) +
                     " reports " + std::to_string(reports_));
