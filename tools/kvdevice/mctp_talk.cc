@@ -28,8 +28,9 @@ constexpr size_t kMaxHeld = 1 << 20;
 constexpr int64_t kMaxLateFrames = 10;
 // Bad voice frames logged one by one per connection; the rest are only counted.
 constexpr uint64_t kBadFramesLogged = 5;
-// The device starts speaking once the client's first packet arrived (it has then read the
-// reply) or after this long, so that the reply is not read together with voice frames.
+// The device starts speaking (and sends the bytes the control file asks for) once the client's
+// first packet arrived (it has then read the reply) or after this long, so that the reply is
+// not read together with voice frames.
 constexpr auto kFirstFrameWait = std::chrono::milliseconds(500);
 // A frame louder than this (RMS, about -30 dBFS) after a quieter one is the start of a sound.
 constexpr double kSoundRms = 1000;
@@ -193,6 +194,7 @@ void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomi
       const size_t codedSize = packet.frame.size() - kVoiceHeaderBytes;
       if (!decoder->decode(coded, codedSize, decoded)) {
         if (++bad <= kBadFramesLogged) context.log.line("talk frame does not decode");
+        ++context.counters.bad;
         continue;
       }
       context.recorder.keep(coded, codedSize, decoded);
@@ -221,8 +223,8 @@ void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomi
         ++context.counters.spoken;
       }
     }
-    if (options.talkAudio && !options.talkEcho && !speaking &&
-        (heard > 0 || now - accepted >= kFirstFrameWait)) {
+    const bool replyRead = heard > 0 || now - accepted >= kFirstFrameWait;
+    if (options.talkAudio && !options.talkEcho && !speaking && replyRead) {
       speaking = true;
       clock = now;
     }
@@ -241,7 +243,7 @@ void ServeTalk(MctpContext& context, TcpConnection& connection, const std::atomi
         ++context.counters.spoken;
       }
     }
-    for (const Delivery& d : outbox.take()) {
+    for (const Delivery& d : replyRead ? outbox.take() : std::vector<Delivery>()) {
       for (const EventItem& item : d.items) {
         context.log.line("talk sent " + Quoted(item.raw));
         failed = failed || !connection.write(item.raw, &stopping);
