@@ -10,6 +10,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libturbojpeg0-dev libjpeg62-turbo-dev
   xvfb xauth x11-utils ffmpeg
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-wqy-microhei
 )
 
 missing=()
