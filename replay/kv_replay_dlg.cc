@@ -73,7 +73,8 @@ CKV_ReplayDlg::CKV_ReplayDlg(const KvNetApi& api, Language language, QWidget* pa
 
 CKV_ReplayDlg::~CKV_ReplayDlg() {
   StopPlay();
-  if (m_videoPane != nullptr && m_videoPane->HostedWindow() != nullptr) m_videoPane->ReturnVideo();
+  // The video area belongs to the dialog: it must not go with the pane.
+  if (m_videoPane != nullptr) m_videoPane->ReleaseVideo();
   m_videoPane.reset();
 }
 
@@ -330,10 +331,7 @@ void CKV_ReplayDlg::closeEvent(QCloseEvent* event) {
 
 void CKV_ReplayDlg::OnClose() {
   StopPlay();
-  if (m_videoPane != nullptr) {
-    if (m_videoPane->HostedWindow() != nullptr) m_videoPane->ReturnVideo();
-    m_videoPane->hide();
-  }
+  if (m_videoPane != nullptr) m_videoPane->ReleaseVideo();
   done(QDialog::Rejected);
 }
 

@@ -41,13 +41,8 @@ void CVideoPane::HostVideo(CMyStatic* window, const QRect& rect) {
 }
 
 void CVideoPane::ReturnVideo() {
-  CMyStatic* window = m_pChild;
-  m_pChild = nullptr;
-  // The pane is hidden first: hiding it afterwards would hide the drawing window with it.
-  done(QDialog::Rejected);
+  CMyStatic* window = TakeBackVideo();
   if (window == nullptr) return;
-  window->setParent(m_main);
-  window->setGeometry(m_rcSaved);
   window->show();
   window->RestoreSurface();
   m_main->FollowVideoWindow();
@@ -55,6 +50,20 @@ void CVideoPane::ReturnVideo() {
   m_main->update();
   QGuiApplication::sync();
   m_main->RefreshVideo();
+}
+
+void CVideoPane::ReleaseVideo() { TakeBackVideo(); }
+
+CMyStatic* CVideoPane::TakeBackVideo() {
+  CMyStatic* window = m_pChild;
+  m_pChild = nullptr;
+  // The pane is hidden first: hiding it afterwards would hide the drawing window with it.
+  done(QDialog::Rejected);
+  if (window != nullptr) {
+    window->setParent(m_main);
+    window->setGeometry(m_rcSaved);
+  }
+  return window;
 }
 
 void CVideoPane::closeEvent(QCloseEvent* event) {

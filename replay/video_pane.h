@@ -20,8 +20,12 @@ class CVideoPane : public QDialog {
   // Takes window in, filling the client area; rect is where it goes back to, in the main
   // dialog's coordinates.
   void HostVideo(CMyStatic* window, const QRect& rect);
-  // Gives the hosted window back to the main dialog and hides the pane.
+  // Gives the hosted window back to the main dialog, hides the pane and has the main dialog
+  // shown with the picture drawn again.
   void ReturnVideo();
+  // Gives the hosted window back and hides the pane, showing nothing (the main dialog is
+  // closing).
+  void ReleaseVideo();
   CMyStatic* HostedWindow() const { return m_pChild; }
 
   static constexpr int kMinWidth = 150;
@@ -38,6 +42,8 @@ class CVideoPane : public QDialog {
  private:
   // Fills the client area with the hosted window, then has the picture drawn again.
   void FillClientArea();
+  // Hides the pane and puts the hosted window back at its place; returns it (null if none).
+  CMyStatic* TakeBackVideo();
 
   CKV_ReplayDlg* m_main;
   QRect m_rcSaved;

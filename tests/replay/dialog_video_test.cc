@@ -97,6 +97,14 @@ TEST_F(VideoTest, StopTakesThePictureAway) {
   QTest::mouseDClick(video, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return !dialog_->VideoPane()->isVisible(); }, 5000));
   EXPECT_EQ(video->geometry(), dialog_->VideoRect());
+
+  // Closing the dialog while the area is enlarged takes it back from the enlarged window.
+  QTest::mouseDClick(video, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return dialog_->VideoPane()->isVisible(); }, 5000));
+  EXPECT_TRUE(dialog_->close());
+  EXPECT_FALSE(dialog_->VideoPane()->isVisible());
+  EXPECT_EQ(video->parentWidget(), dialog_.get());
+  EXPECT_EQ(dialog_->VideoPane()->HostedWindow(), nullptr);
 }
 
 }  // namespace
