@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QToolButton>
+#include <algorithm>
 #include <climits>
 
 #include "replay/capture_settings.h"
@@ -42,6 +43,8 @@ bool CKV_ReplayDlg::OpenAndPlay(const QString& path, CMyStatic* window) {
   m_timeLabel->setText(LengthTimeLabel(m_nTotalSeconds));
   m_slider->setValue(0);
   m_slider->setRange(0, SliderMaximum(m_nTotalSeconds));
+  // As the window system's trackbar: a page is a fifth of the range, a line one second.
+  m_slider->setPageStep(std::max(1, m_slider->maximum() / 5));
   m_positionTimer.start(kTimerPeriodMs, this);
   m_bSoundOn = false;
   SetSoundIcon(IDI_SOUND_OFF);

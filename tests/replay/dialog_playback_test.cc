@@ -43,6 +43,7 @@ TEST_F(PlaybackTest, OpeningShowsPathAndLengthAndStartsSilent) {
   EXPECT_EQ(Control<QLabel>(IDC_PATH_LABEL)->text(), FilePath("long.h264"));
   EXPECT_EQ(Control<CPositionSlider>(IDC_SLIDER)->maximum(), 3725);
   EXPECT_EQ(Control<CPositionSlider>(IDC_SLIDER)->value(), 0);
+  EXPECT_EQ(Control<CPositionSlider>(IDC_SLIDER)->pageStep(), 745);
   EXPECT_TRUE(dialog_->PositionTimerActive());
   EXPECT_EQ(dialog_->SoundIconId(), IDI_SOUND_OFF);
   EXPECT_EQ(ApiSpy::Get().NamesBesidesRedraws(),
