@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QUrl>
+#include <QWindow>
 
 namespace kvreplay {
 namespace {
@@ -61,6 +62,15 @@ void CMyStatic::RestoreSurface() {
 }
 
 bool CMyStatic::SurfaceShown() const { return m_surface->isVisible(); }
+
+void CMyStatic::ReattachSurface() {
+  QWindow* own = m_surface->windowHandle();
+  QWidget* host = m_surface->nativeParentWidget();
+  QWindow* hostWindow = host != nullptr ? host->windowHandle() : nullptr;
+  if (own != nullptr && hostWindow != nullptr && own->parent() != hostWindow) {
+    own->setParent(hostWindow);
+  }
+}
 
 void CMyStatic::dragEnterEvent(QDragEnterEvent* event) {
   if (!FirstDroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();

@@ -36,6 +36,10 @@ class CMyStatic : public QFrame {
   // Shows the drawing window again if it should be shown: moving the area to another window
   // can hide it.
   void RestoreSurface();
+  // After the area moved to another window: makes the drawing window a child of that window at
+  // once (the window system would only do it when the area is next shown, and the window it
+  // left could take the drawing window with it when it goes).
+  void ReattachSurface();
   bool SurfaceShown() const;
   CVideoSurface* Surface() const { return m_surface; }
 

@@ -30,6 +30,7 @@ CVideoPane::CVideoPane(CKV_ReplayDlg* main, const QRect& place)
 void CVideoPane::HostVideo(CMyStatic* window, const QRect& rect) {
   if (window == nullptr) return;
   window->setParent(this);
+  window->ReattachSurface();
   m_rcSaved = rect;
   m_pChild = window;
   window->setGeometry(QRect(QPoint(0, 0), size()));
@@ -61,6 +62,7 @@ CMyStatic* CVideoPane::TakeBackVideo() {
   done(QDialog::Rejected);
   if (window != nullptr) {
     window->setParent(m_main);
+    window->ReattachSurface();
     window->setGeometry(m_rcSaved);
   }
   return window;
