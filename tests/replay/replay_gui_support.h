@@ -31,6 +31,8 @@ class GuiEnvironment : public ::testing::Environment {
 
   // Empty when everything started; else why not.
   static const std::string& SkipReason();
+  // The dialog tests are skipped, saying that ThreadSanitizer cannot check Qt.
+  static void DisableForThreadSanitizer();
   // The process's own folder (home, settings, record files).
   static QString Folder();
 
