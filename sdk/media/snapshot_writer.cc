@@ -2,7 +2,9 @@
 #include "sdk/media/snapshot_writer.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <new>
+#include <system_error>
 #include <vector>
 
 #include "sdk/media/jpeg_encoder.h"
@@ -20,8 +22,11 @@ bool WriteWholeFile(const char* path, const uint8_t* bytes, size_t length) {
   const bool written = std::fwrite(bytes, 1, length, file) == length;
   const bool closed = std::fclose(file) == 0;
   if (written && closed) return true;
-  std::remove(path);
-  platform::DebugPrintf("snapshot: writing %s failed; the file was removed\n", path);
+  // A partial picture is no snapshot. Only a regular file is removed: a device or pipe the
+  // caller named stays.
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(path, ec)) std::remove(path);
+  platform::DebugPrintf("snapshot: writing %s failed\n", path);
   return false;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "KvNetClient.h"
+#include "sdk/media/snapshot_writer.h"
 #include "sdk/platform/headless_window.h"
 #include "sdk/platform/surface_headless.h"
 #include "sdk/platform/window_system.h"
@@ -210,6 +211,42 @@ TEST_F(Snapshot, MjpegFramesAreSavedAsTheyCame) {
   for (size_t i = 1; i < s.units.size() && !found; ++i) found = saved == s.units[i].data;
   EXPECT_TRUE(found) << "the saved file is none of the frames";
   EXPECT_EQ(test::ProbeImage(playing.string()), "mjpeg,160,128,yuvj420p");
+}
+
+TEST(SnapshotWriterTest, WritesWholeFilesOrNothing) {
+  const fs::path dir = test::MakeUniqueTempDir("kvnet-snapshot-writer-");
+  ASSERT_FALSE(dir.empty());
+  const test::PlanarPicture p = test::MakeNaturalPicture(64, 48, 1);
+  SnapshotPicture picture{p.y.data(), p.u.data(), p.v.data(), p.yStride, p.uvStride, 64, 48};
+
+  const fs::path encoded = dir / "encoded.jpg";
+  ASSERT_TRUE(SaveSnapshot(encoded.c_str(), picture));
+  test::Planes444 planes;
+  EXPECT_TRUE(test::DecodeWithTurbo(test::ReadFileBytes(encoded.string()), &planes));
+
+  // A frame given as compressed bytes is written as it is.
+  const std::vector<uint8_t> frame = {0xFF, 0xD8, 1, 2, 3, 0xFF, 0xD9};
+  SnapshotPicture mjpeg = picture;
+  mjpeg.jpeg = frame.data();
+  mjpeg.jpegLength = frame.size();
+  const fs::path passed = dir / "frame.jpg";
+  ASSERT_TRUE(SaveSnapshot(passed.c_str(), mjpeg));
+  EXPECT_EQ(test::ReadFileBytes(passed.string()), frame);
+
+  // A picture that cannot be encoded leaves the file that was there.
+  SnapshotPicture broken = picture;
+  broken.width = 0;
+  EXPECT_FALSE(SaveSnapshot(encoded.c_str(), broken));
+  EXPECT_TRUE(test::DecodeWithTurbo(test::ReadFileBytes(encoded.string()), &planes));
+  EXPECT_FALSE(SaveSnapshot((dir / "missing" / "x.jpg").c_str(), picture));
+  EXPECT_FALSE(SaveSnapshot("", picture));
+  fs::remove_all(dir);
+
+  // A write that fails is reported; a device is never removed for it.
+  if (fs::is_character_file("/dev/full")) {
+    EXPECT_FALSE(SaveSnapshot("/dev/full", picture));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+  }
 }
 
 }  // namespace
