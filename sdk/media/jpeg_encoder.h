@@ -14,7 +14,8 @@ namespace kv {
 // that is not a multiple of 8 repeat the last column and row, so the whole picture is coded.
 // The chroma planes hold (width + 1) / 2 samples per row at uvStride and (height + 1) / 2
 // rows. Replaces *out with the file and returns its length; 0 (and an empty *out) for a null
-// plane, a side outside 1..65535 or a stride shorter than its row. The output grows as needed.
+// plane, a side outside 1..65535 or a stride shorter than its row. The output grows as needed;
+// the work buffers are taken per call, and std::bad_alloc is thrown when memory runs out.
 size_t EncodeJpeg(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
                   int width, int height, std::vector<uint8_t>* out);
 
