@@ -9,7 +9,7 @@ packages=(
   libxcb1-dev libxcb-shm0-dev libcairo2-dev fonts-liberation fonts-dejavu-core
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libturbojpeg0-dev libjpeg62-turbo-dev
-  xvfb xauth x11-utils ffmpeg
+  xvfb xauth x11-utils ffmpeg sox
 )
 
 missing=()
