@@ -82,9 +82,9 @@ __attribute__((always_inline)) inline void Aan(F8* p, int step) {
 // Samples minus 128 as floats, DCT over rows then columns, then each value times its divisor
 // rounded to the nearest integer, halves upward: (int)(value + 16384.5) - 16384, the sum
 // taken in double so that no rounding of the sum moves a value across a half.
-__attribute__((target_clones("avx2", "default"))) void TransformGroup(const GroupSamples& samples,
-                                                                      const float* divisors,
-                                                                      GroupCoefficients* out) {
+__attribute__((always_inline)) inline void Transform(const GroupSamples& samples,
+                                                     const float* divisors,
+                                                     GroupCoefficients* out) {
   F8 d[64];
   for (int pos = 0; pos < 64; pos += 2) {
     B16 bytes;
@@ -117,6 +117,25 @@ __attribute__((target_clones("avx2", "default"))) void TransformGroup(const Grou
     out->nonZero[lane] = static_cast<uint32_t>(low[lane]) |
                          static_cast<uint64_t>(static_cast<uint32_t>(high[lane])) << 32;
   }
+}
+
+// The transform compiled twice: for processors with AVX2 (eight floats per instruction) and for
+// any x86-64. The choice is made once, at the first call, rather than by an ifunc resolver,
+// which would run before a sanitizer's runtime is up.
+using TransformFunction = void (*)(const GroupSamples&, const float*, GroupCoefficients*);
+
+__attribute__((target("avx2"))) void TransformAvx2(const GroupSamples& samples,
+                                                   const float* divisors, GroupCoefficients* out) {
+  Transform(samples, divisors, out);
+}
+
+void TransformPlain(const GroupSamples& samples, const float* divisors, GroupCoefficients* out) {
+  Transform(samples, divisors, out);
+}
+
+TransformFunction ChooseTransform() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? TransformAvx2 : TransformPlain;
 }
 
 // MSB-first bit packing with a 0x00 after every 0xFF byte written.
@@ -309,7 +328,7 @@ class BandGatherer {
 }  // namespace
 
 size_t EncodeJpeg(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
-                  int width, int height, std::vector<uint8_t>* out) {
+                  int width, int height, std::vector<uint8_t>* out, JpegTransform transform) {
   out->clear();
   if (y == nullptr || u == nullptr || v == nullptr || width < 1 || height < 1 || width > kMaxSide ||
       height > kMaxSide || yStride < width || uvStride < (width + 1) / 2) {
@@ -319,6 +338,9 @@ size_t EncodeJpeg(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStr
   static const std::array<float, 64> chrominanceDivisors =
       jpeg::DctDivisors(jpeg::kChrominanceQuant);
   const jpeg::HuffmanSet& huffman = jpeg::StandardHuffman();
+  static const TransformFunction best = ChooseTransform();
+  const TransformFunction transformGroup =
+      transform == JpegTransform::kPortable ? TransformPlain : best;
 
   const int blocksX = (width + 7) / 8;
   const int blocksY = (height + 7) / 8;
@@ -342,9 +364,9 @@ size_t EncodeJpeg(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStr
         out->resize(std::max(out->size() * 2, used + groupBytes + 2));
         writer.Rebase(out->data() + used);
       }
-      TransformGroup(gatherer.Samples(g, 0), luminanceDivisors.data(), &coefficients[0]);
-      TransformGroup(gatherer.Samples(g, 1), chrominanceDivisors.data(), &coefficients[1]);
-      TransformGroup(gatherer.Samples(g, 2), chrominanceDivisors.data(), &coefficients[2]);
+      transformGroup(gatherer.Samples(g, 0), luminanceDivisors.data(), &coefficients[0]);
+      transformGroup(gatherer.Samples(g, 1), chrominanceDivisors.data(), &coefficients[1]);
+      transformGroup(gatherer.Samples(g, 2), chrominanceDivisors.data(), &coefficients[2]);
       const int lanes = std::min(kLanes, blocksX - g * kLanes);
       for (int lane = 0; lane < lanes; ++lane) {
         CodeBlock(coefficients[0], lane, &lastDc[0], huffman.luminanceDc, huffman.luminanceAc,

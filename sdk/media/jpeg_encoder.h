@@ -16,7 +16,11 @@ namespace kv {
 // rows. Replaces *out with the file and returns its length; 0 (and an empty *out) for a null
 // plane, a side outside 1..65535 or a stride shorter than its row. The output grows as needed;
 // the work buffers are taken per call, and std::bad_alloc is thrown when memory runs out.
+// The DCT runs with AVX2 where the processor has it; kPortable asks for the build that runs on
+// any x86-64 processor (the bytes are the same; tests check that).
+enum class JpegTransform { kBest, kPortable };
 size_t EncodeJpeg(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
-                  int width, int height, std::vector<uint8_t>* out);
+                  int width, int height, std::vector<uint8_t>* out,
+                  JpegTransform transform = JpegTransform::kBest);
 
 }  // namespace kv
