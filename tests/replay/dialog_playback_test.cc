@@ -58,6 +58,8 @@ TEST_F(PlaybackTest, ASecondFileClosesTheFirstAndAFailedOpenLeavesNothingOpen) {
   const KVNET_HANDLE first = dialog_->ReplayHandle();
   Click(IDC_SOUND);
   ASSERT_TRUE(dialog_->SoundOn());
+  Click(IDC_PAUSE);
+  ASSERT_TRUE(dialog_->Paused());
   ApiSpy::Get().Clear();
 
   Open("second.h264", 7);
@@ -80,8 +82,9 @@ TEST_F(PlaybackTest, ASecondFileClosesTheFirstAndAFailedOpenLeavesNothingOpen) {
   EXPECT_EQ(calls[2].handle, dialog_->ReplayHandle());
   EXPECT_EQ(Label(), "00:00/00:07");
   EXPECT_EQ(Control<QLabel>(IDC_PATH_LABEL)->text(), FilePath("second.h264"));
-  // Sound is off after every open.
+  // Sound is off after every open, and the new file plays.
   EXPECT_FALSE(dialog_->SoundOn());
+  EXPECT_FALSE(dialog_->Paused());
   EXPECT_EQ(dialog_->SoundIconId(), IDI_SOUND_OFF);
 
   ApiSpy::Get().Clear();
