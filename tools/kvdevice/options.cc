@@ -6,6 +6,7 @@
 #include <map>
 #include <string_view>
 
+#include "tools/kvdevice/mctp_options.h"
 #include "tools/kvdevice/rtsp_options.h"
 
 namespace kvdevice {
@@ -116,7 +117,8 @@ std::string UsageText() {
          "  --generation N            device-generation byte (default 0)\n"
          "  --max-payload BYTES       largest payload per datagram (default 1400)\n"
          "  --realtime | --fast       pace by the media clock (default) or send at once\n"
-         "  --duration SECONDS        how long to stream (default 10; with --listen: until stopped)\n"
+         "  --duration SECONDS        how long to stream (default 10; with --listen: until "
+         "stopped)\n"
          "  --frames N                number of pictures to send (overrides --duration)\n"
          "  --dump PREFIX             write PREFIX.video, PREFIX.audio and PREFIX.log\n"
          "  --seed N                  seed of the fault injection (default 1)\n"
@@ -124,7 +126,7 @@ std::string UsageText() {
          "  --reorder-percent P       hold back only P% of datagrams (within the window)\n"
          "  --duplicate P --drop P --truncate P --garbage P --bad-length P   percent\n"
          "  --quiet                   print only the summary line\n" +
-         RtspUsageText();
+         RtspUsageText() + MctpUsageText();
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, bool& help) {
@@ -158,11 +160,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
     }
     auto known = kTakesValue.find(name);
     std::optional<bool> rtspTakesValue = RtspOptionTakesValue(name);
-    if (known == kTakesValue.end() && !rtspTakesValue) {
+    std::optional<bool> mctpTakesValue = MctpOptionTakesValue(name);
+    if (known == kTakesValue.end() && !rtspTakesValue && !mctpTakesValue) {
       error = "unknown option: --" + name;
       return std::nullopt;
     }
-    const bool takesValue = rtspTakesValue ? *rtspTakesValue : known->second;
+    const bool takesValue = rtspTakesValue   ? *rtspTakesValue
+                            : mctpTakesValue ? *mctpTakesValue
+                                             : known->second;
     if (takesValue && !inlineValue) {
       if (i + 1 >= argc) {
         error = "missing value for --" + name;
@@ -173,6 +178,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
     bool ok = true;
     if (rtspTakesValue) {
       ok = ApplyRtspOption(name, value, o.rtsp);
+    } else if (mctpTakesValue) {
+      ok = ApplyMctpOption(name, value, o.mctp);
     } else if (name == "help") {
       help = true;
       return std::nullopt;
@@ -264,6 +271,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
   }
   if (std::string rtspError = CheckRtspOptions(o); !rtspError.empty()) {
     error = rtspError;
+    return std::nullopt;
+  }
+  if (std::string mctpError = CheckMctpOptions(o); !mctpError.empty()) {
+    error = mctpError;
     return std::nullopt;
   }
   if (o.videoCodec == VideoCodec::kH264 && o.slices > o.height / 16) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kvdevice {
 
@@ -59,6 +60,51 @@ struct RtspOptions {
   double oversizePercent = 0;         // junk packets of 4097..32767 bytes after P% of packets
 };
 
+// How the MCTP/1.0 side answers one kind of request. The first five write a reply (the device
+// counts the last four as given, as a device with a fault would); split writes the accepting
+// reply in two TCP segments; silent answers nothing and keeps the connection; close ends it.
+enum class ReplyMode {
+  kAccept,
+  kRefuse,
+  kMalformed,
+  kGarbled,
+  kNoNewline,
+  kSplit,
+  kSilent,
+  kClose
+};
+
+// The MCTP/1.0 side of the RTSP server: command replies, the event channel and talk.
+struct MctpOptions {
+  // Request kind ("md-get", "md-save", "md-start", "md-stop", "alarm", "vparam-set",
+  // "vparam-get", "ptz", "talk", "login", "alive") -> how it is answered; missing: accept.
+  std::map<std::string, ReplyMode> replies;
+  int splitGapMs = 30;            // pause between the two segments of a split reply
+  std::string logPath;            // a line per request, report and talk connection
+  std::string controlPath;        // a file of commands the device follows as lines are appended
+  bool checkSession = true;       // a log-in must name a session the RTSP side has open
+  double motionEverySeconds = 0;  // 0: no scheduled motion reports
+  std::vector<int> motionRegions = {2, 5};
+  double alarmEverySeconds = 0;  // 0: no scheduled alarm reports
+  int alarmCode = 1;
+  int eventPieces = 1;  // every report written in this many TCP segments
+  int eventGapMs = 30;
+  int eventBatch = 1;                // scheduled reports go out this many in one segment
+  double eventTimeoutSeconds = 0;    // close an event connection this long without a message
+  double eventDropAfterSeconds = 0;  // close an event connection this long after its log-in
+  AudioCodec talkCodec = AudioCodec::kNone;  // none: by the device generation (the banner)
+  bool talkAudio = true;                     // the device sends its audio while talking
+  bool talkEcho = false;                     // ... and that audio is what it hears, sent back
+  int talkFields = 2;                        // fields of the talk reply's field line (2 or 3)
+  int talkToneHz = 500;
+  int talkFrameSamples = 160;  // samples per downlink voice frame
+  double talkDropAfterSeconds = 0;
+  std::string talkWavPath;    // what the device heard, decoded: 8 kHz mono 16-bit WAV
+  std::string talkCodedPath;  // the same as the codec payload bytes received
+
+  bool operator==(const MctpOptions&) const = default;
+};
+
 struct Options {
   std::string input;  // media file; empty = generated pattern and tone
   VideoCodec videoCodec = VideoCodec::kH264;
@@ -85,6 +131,7 @@ struct Options {
   bool quiet = false;
   FaultOptions faults;
   RtspOptions rtsp;
+  MctpOptions mctp;
 };
 
 // Parses argv; on failure returns nothing and fills error. "--help" sets help.

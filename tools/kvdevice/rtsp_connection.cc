@@ -107,6 +107,9 @@ void RtspConnection::stopSending() {
 void RtspConnection::endSession() {
   stopSending();
   for (Track& t : tracks_) t = Track();
+  if (!sessionId_.empty() && context_.openSessions != nullptr) {
+    context_.openSessions->remove(sessionId_);
+  }
   sessionId_.clear();
 }
 
@@ -322,6 +325,7 @@ void RtspConnection::setup(const RtspRequest& request, RtspAnswer& answer) {
   t.setUp = true;
   if (isNew) {
     ++context_.sessions;
+    if (context_.openSessions != nullptr) context_.openSessions->add(sessionId_);
     lastActivity_ = Clock::now();
     answer.add("Session",
                sessionId_ + (r.sessionTimeout > 0 ? ";timeout=" + std::to_string(r.sessionTimeout)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "tools/kvdevice/mctp_state.h"
 #include "tools/kvdevice/media_hub.h"
 #include "tools/kvdevice/media_sender.h"
 #include "tools/kvdevice/options.h"
@@ -26,6 +27,7 @@ struct RtspServerContext {
   std::atomic<uint64_t> packets{0};
   std::atomic<uint64_t> bytes{0};
   std::atomic<uint32_t> sessionCounter{0};
+  SessionRegistry* openSessions = nullptr;  // the ids in use, for the MCTP event log-in
 };
 
 class RtspConnection : public ConnectionHandler {

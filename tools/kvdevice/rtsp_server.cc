@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "tools/kvdevice/mctp_server.h"
 #include "tools/kvdevice/media_hub.h"
 #include "tools/kvdevice/rtsp_connection.h"
 #include "tools/kvdevice/tcp_server.h"
@@ -21,6 +22,12 @@ int RunRtspServer(const Options& options, const std::function<bool()>& keepGoing
     std::fprintf(stderr, "kvdevice: %s\n", error.c_str());
     return 1;
   }
+  SessionRegistry openSessions;
+  std::unique_ptr<MctpServer> mctp = MctpServer::Create(options, openSessions, error);
+  if (mctp == nullptr) {
+    std::fprintf(stderr, "kvdevice: %s\n", error.c_str());
+    return 1;
+  }
   const std::string host = listener->ipv6() ? "[" + listener->host() + "]" : listener->host();
   std::printf("kvdevice: listening on rtsp://%s:%d/\n", host.c_str(), listener->port());
   std::fflush(stdout);
@@ -28,10 +35,11 @@ int RunRtspServer(const Options& options, const std::function<bool()>& keepGoing
   RtspServerContext context;
   context.options = &options;
   context.hub = hub.get();
-  // MCTP/1.0 connections are recognised; no handler is plugged in yet, so they are closed.
+  context.openSessions = &openSessions;
+  // RTSP and MCTP/1.0 share the port; the first line of a connection tells which it is.
   TcpServer server(
       std::move(listener), [&context] { return std::make_unique<RtspConnection>(context); },
-      nullptr);
+      mctp->factory());
   hub->start();
   server.run([&] { return keepGoing() && !hub->ended(); });
   server.stop();
@@ -43,14 +51,14 @@ int RunRtspServer(const Options& options, const std::function<bool()>& keepGoing
   }
   std::printf(
       "kvdevice served: connections %llu sessions %llu expired %llu pictures %llu audio_frames "
-      "%llu packets %llu bytes %llu\n",
+      "%llu packets %llu bytes %llu%s\n",
       static_cast<unsigned long long>(server.connections()),
       static_cast<unsigned long long>(context.sessions.load()),
       static_cast<unsigned long long>(context.expired.load()),
       static_cast<unsigned long long>(hub->pictures()),
       static_cast<unsigned long long>(hub->audioFrames()),
       static_cast<unsigned long long>(context.packets.load()),
-      static_cast<unsigned long long>(context.bytes.load()));
+      static_cast<unsigned long long>(context.bytes.load()), mctp->summary().c_str());
   return status;
 }
 
