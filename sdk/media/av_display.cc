@@ -110,8 +110,15 @@ void CAVDisplay::destroyMjpegDecoder() {
   m_mjpeg = nullptr;
 }
 
+bool CAVDisplay::rebuildH264Decoder() {
+  destroyH264Decoder();
+  m_frameBuffer.assign(kH264FrameBuffer, 0);
+  return createH264Decoder();
+}
+
 int CAVDisplay::SetupDecoder() {
   ReleaseDecoder();
+  // Called by the owner before it starts the thread; never by the worker itself.
   m_stop = 0;
   if (m_client == nullptr) return 0;
   switch (m_client->m_videoCodec.load()) {
@@ -362,6 +369,15 @@ int CAVDisplay::loopAvcodec() {
       c.m_drawing = 0;
       continue;
     }
+    if (!m_avcodec.IsOpen()) {
+      // The re-creation after the last picture failed: try again before decoding this frame
+      // (a parameter set), so a passing failure costs a few frames, not the stream.
+      if (!createH264Decoder()) {
+        resyncPending = true;
+        continue;
+      }
+      c.m_recreateDecoder = 0;
+    }
     DecodedPicture pic;
     if (m_avcodec.Decode(frame, static_cast<size_t>(n), &pic) < 1) continue;
     c.m_decodedWidth = pic.width;
@@ -377,7 +393,10 @@ int CAVDisplay::loopAvcodec() {
         entry);
     if (c.m_recreateDecoder.load() != 0) {
       destroyH264Decoder();
+      // On failure the decoder stays closed and is made again before the next decode.
       if (createH264Decoder()) c.m_recreateDecoder = 0;
+      // Either way the new decoder begins at the next parameter set.
+      resyncPending = true;
     }
   }
   return 0;
@@ -416,7 +435,7 @@ int CAVDisplay::loopPlatformH264() {
         break;
       }
       if (result == platform::kHi264DecHandleError) {
-        if (SetupDecoder() == 0) return 0;
+        if (!rebuildH264Decoder()) return 0;
         break;
       }
       if (result != platform::kHi264DecPicture) break;
@@ -435,7 +454,7 @@ int CAVDisplay::loopPlatformH264() {
         destroyH264Decoder();
         c.m_recreateDecoder = 0;
         if (!createH264Decoder()) {
-          if (SetupDecoder() == 0) return 0;
+          if (!rebuildH264Decoder()) return 0;
           break;
         }
       }

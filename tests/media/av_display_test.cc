@@ -200,6 +200,41 @@ uint8_t NalType(const std::vector<uint8_t>& frame) {
   return frame.size() > 4 ? static_cast<uint8_t>(frame[4] & 0x1F) : 0;
 }
 
+// ---- Seams ----
+
+// The worker with a seam in decoder creation: an armed failure makes the next creation fail,
+// after running an action that stands in for another thread acting at that moment.
+class SeamDisplay : public CAVDisplay {
+ public:
+  ~SeamDisplay() override { StopWorker(); }
+  void FailNextCreation(std::function<void()> action = nullptr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failNext_ = true;
+    action_ = std::move(action);
+  }
+  int failures() const { return failures_.load(); }
+
+ protected:
+  bool createH264Decoder() override {
+    std::function<void()> action;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!failNext_) return CAVDisplay::createH264Decoder();
+      failNext_ = false;
+      action = std::move(action_);
+    }
+    if (action) action();
+    ++failures_;
+    return false;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool failNext_ = false;
+  std::function<void()> action_;
+  std::atomic<int> failures_{0};
+};
+
 // ---- The worker with a client, a conduit and a headless window ----
 
 class DisplayWorkerTest : public ::testing::Test {
@@ -289,7 +324,7 @@ class DisplayWorkerTest : public ::testing::Test {
   CNetClient client_;
   CBufferConduit buffer_;
   CountingConduit counting_{&buffer_};
-  CAVDisplay display_;
+  SeamDisplay display_;
   uint32_t window_ = 0;
   int written_ = 0;
 };
@@ -693,6 +728,48 @@ TEST_F(DisplayWorkerTest, ReplaySpeedScalesThePictureRate) {
                                 << " ms at speed 2";
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 40; }));
   EXPECT_EQ(gDraws.Numbers(), Range(0, 40));
+}
+
+// ---- Decoder re-creation ----
+
+// A stop that lands while the worker rebuilds its decoder after a failed re-creation: the
+// worker must not clear it, or StopWorker (and so KVNET_ClientStop) waits for ever.
+TEST_F(DisplayWorkerTest, AStopAskedForDuringTheWorkersOwnRebuildEndsTheWorker) {
+  const EncodedStream s = test::EncodeH264OpenH264({320, 240, 10, 1, 5, 1'000'000});
+  ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_H264, 320, 240, /*avcodec=*/false));
+  ASSERT_NO_FATAL_FAILURE(Write(s, 0, FirstFrameOf(s, 2)));
+  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 2; }));
+  ASSERT_TRUE(WaitProcessed());
+  // The re-creation after the next picture fails just as the owner asks the worker to stop.
+  display_.FailNextCreation([&] { display_.SetStopFlag(); });
+  client_.m_recreateDecoder = 1;
+  ASSERT_NO_FATAL_FAILURE(Write(s, FirstFrameOf(s, 2), s.frames.size()));
+  EXPECT_EQ(display_.WaitForEnd(10000), platform::kWaitObject0)
+      << "the worker cleared the stop it was asked for and kept running";
+  EXPECT_EQ(display_.failures(), 1);
+}
+
+// The source asks for a new decoder (as the RTSP receivers do after a refused write) and the
+// creation fails once: libavcodec decoding resumes at the next parameter set instead of
+// failing every frame from then on.
+TEST_F(DisplayWorkerTest, AFailedDecoderRecreationCostsFramesNotTheStream) {
+  const EncodedStream s = test::EncodeH264OpenH264({320, 240, 30, 2, 10, 2'000'000});
+  ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_H264, 320, 240, /*avcodec=*/true));
+  ASSERT_NO_FATAL_FAILURE(Write(s, 0, FirstFrameOf(s, 10)));
+  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 10; }));
+  ASSERT_TRUE(WaitProcessed());
+  display_.FailNextCreation();
+  client_.m_recreateDecoder = 1;
+  // Picture 10 is decoded with the old decoder; the re-creation after it fails.
+  ASSERT_NO_FATAL_FAILURE(Write(s, FirstFrameOf(s, 10), s.frames.size()));
+  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 21; }))
+      << "shown " << gDraws.draws.load() << " pictures; decoding never resumed";
+  ASSERT_TRUE(WaitProcessed());
+  std::vector<int> expected = Range(0, 11);
+  for (int p = 20; p < 30; ++p) expected.push_back(p);
+  EXPECT_EQ(gDraws.Numbers(), expected);
+  EXPECT_EQ(display_.failures(), 1);
+  EXPECT_EQ(client_.m_recreateDecoder.load(), 0);
 }
 
 // ---- Live depth pacing ----
