@@ -271,7 +271,7 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
   }
   if (waited) {
     c.m_pacing.count = 0;
-    c.m_pacing.startTime = platform::timeGetTime();
+    c.m_pacing.startTime = PacingNow();
   }
   return waited;
 }
@@ -349,7 +349,7 @@ int32_t CAVDisplay::nextFrame(LoopPacing& pacing, uint32_t holdSleepMs, uint32_t
 int CAVDisplay::loopAvcodec() {
   CNetClient& c = *m_client;
   c.m_frameRate = GuardedFrameRate(c.m_frameRate.load());
-  c.m_pacing = PacingClock{c.m_frameRate.load(), platform::timeGetTime(), 0, -1};
+  c.m_pacing = PacingClock{c.m_frameRate.load(), PacingNow(), 0, -1};
   LoopPacing pacing(c, live() && (c.m_bitRate.load() < kLivePacingBitRateLimit ||
                                   c.m_param.transport == TRANSPORT_UDP));
   bool resyncPending = false;
@@ -385,7 +385,7 @@ int CAVDisplay::loopAvcodec() {
     if (pictureTooLarge(pic.width, pic.height)) return 0;
     if (live() && pacing.afterPicture(c.m_pacing, c.m_frameRate.load())) {
       c.m_pacing.count = 0;
-      c.m_pacing.startTime = platform::timeGetTime();
+      c.m_pacing.startTime = PacingNow();
     }
     showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
     afterPicture(
@@ -466,7 +466,7 @@ int CAVDisplay::loopPlatformH264() {
 
 int CAVDisplay::loopMjpeg() {
   CNetClient& c = *m_client;
-  c.m_pacing = PacingClock{c.m_frameRate.load(), platform::timeGetTime(), 0, -1};
+  c.m_pacing = PacingClock{c.m_frameRate.load(), PacingNow(), 0, -1};
   while (m_stop.load() == 0) {
     int32_t left = 0;
     FrameEntry entry{};
