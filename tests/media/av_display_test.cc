@@ -351,6 +351,8 @@ class DisplayWorkerTest : public ::testing::Test {
   CNetClient client_;
   CBufferConduit buffer_;
   CountingConduit counting_{&buffer_};
+  // Installed by the tests that count pacing decisions; outlives the worker (TearDown).
+  VirtualPacingTimer pacingTimer_;
   SeamDisplay display_;
   uint32_t window_ = 0;
   int written_ = 0;
@@ -740,8 +742,7 @@ TEST_F(DisplayWorkerTest, ReplayPauseHoldsServesCapturesAndSeeksOnePicture) {
 }
 
 TEST_F(DisplayWorkerTest, ReplaySpeedScalesThePictureRate) {
-  VirtualPacingTimer timer;
-  SetPacingTimerForTest(&timer);
+  SetPacingTimerForTest(&pacingTimer_);
   const EncodedStream s = test::EncodeH264OpenH264({320, 240, 40, 1, 40, 1'000'000});
   client_.m_frameRate = 10;
   SetReplay(0, 0);

@@ -77,8 +77,10 @@ TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   int sets = 0;
   const auto start = Clock::now();
-  while (released.load() < 4 && elapsedMs(start) < 30000) {
-    if (released.load() == sets) {
+  for (;;) {
+    const int seen = released.load();
+    if (seen >= 4 || elapsedMs(start) >= 30000) break;
+    if (seen == sets) {
       event.Set();
       ++sets;
     } else {

@@ -75,6 +75,21 @@ void KVNET_CALL OnEvent(KVNET_HANDLE, int eventClass, int code, int user) {
   ++gSeen.ends;
 }
 
+// A pacing clock that moves only when the pacing sleeps (and then sleeps a millisecond for
+// real, so the replay does not run far ahead of the test): the interval between two shown
+// pictures is exactly the one the pacing decided, whatever the machine's load.
+class VirtualPacingTimer : public PacingTimer {
+ public:
+  uint32_t Now() override { return now_.load(); }
+  void Sleep(uint32_t milliseconds) override {
+    now_.fetch_add(milliseconds);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+ private:
+  std::atomic<uint32_t> now_{5000};
+};
+
 class Replay : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -96,6 +111,7 @@ class Replay : public ::testing::Test {
   }
   void TearDown() override {
     Close();
+    SetPacingTimerForTest(nullptr);
     KVNET_SetDrawCallback(nullptr);
     KVNET_Startup(0, 0, nullptr, 0);
     platform::HeadlessDisplay::Get().Reset();
@@ -172,6 +188,8 @@ class Replay : public ::testing::Test {
   fs::path dir_;
   std::string wav_;
   std::unique_ptr<platform::WindowSystem> saved_;
+  // Installed by the tests that count pacing decisions; outlives the replay (TearDown).
+  VirtualPacingTimer pacingTimer_;
   KVNET_HANDLE handle_ = nullptr;
 };
 
@@ -374,27 +392,8 @@ TEST_F(Replay, SeekWhilePausedShowsOnePictureFromTheNewPlaceAndStaysPaused) {
   ExpectRun(std::vector<int>(all.begin() + 1, all.end()), 50, 99);
 }
 
-// A pacing clock that moves only when the pacing sleeps (and then sleeps a millisecond for
-// real, so the replay does not run far ahead of the test): the interval between two shown
-// pictures is exactly the one the pacing decided, whatever the machine's load.
-class VirtualPacingTimer : public PacingTimer {
- public:
-  uint32_t Now() override { return now_.load(); }
-  void Sleep(uint32_t milliseconds) override {
-    now_.fetch_add(milliseconds);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-
- private:
-  std::atomic<uint32_t> now_{5000};
-};
-
 TEST_F(Replay, SpeedLevelsScaleThePictureRate) {
-  VirtualPacingTimer timer;
-  SetPacingTimerForTest(&timer);
-  struct Restore {
-    ~Restore() { SetPacingTimerForTest(nullptr); }
-  } restore;
+  SetPacingTimerForTest(&pacingTimer_);
   const StoredStream s = test::MakeH264Stream(Options(400, 50, 10));
   ASSERT_NE(Open(Write("speed.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128),
             nullptr);
