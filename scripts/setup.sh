@@ -15,6 +15,8 @@ packages=(
   python3 python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gst-plugins-base-1.0
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   vlc-bin vlc-plugin-base
+  # KvReplay: Qt 6 Widgets with its xcb platform plugin, and a font for its Chinese texts
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-wqy-microhei
 )
 
 missing=()
