@@ -25,11 +25,16 @@ constexpr uint32_t kReceiveTimeoutMs = 5000;
 constexpr int kReceiveBuffer = 262144;
 constexpr int32_t kAudioClearLevel = 3072;
 constexpr size_t kMaxPayload = kUdpMaxDatagram - kUdpHeaderSize;
-constexpr size_t kPcmCapacity = 8192;
 constexpr uint32_t kWaitReadableMs = 1000;
 constexpr unsigned long kMaxLossWaitMs = 600000;
 
 bool IsG711(uint8_t codec) { return codec == ACODEC_G711A || codec == ACODEC_G711U; }
+
+// The most samples one datagram's voice payload decodes to, whatever the codec (G.726 at
+// 16 kbit/s: two bits a sample).
+size_t PcmCapacity() {
+  return platform::VoiceMaxDecodedSamples(platform::kVoiceModeG726_16, kMaxPayload / 2);
+}
 
 // KVNET_UDP_LOSS_WAIT_MS: milliseconds after which a gap counts as lost (0: off, the default).
 uint32_t LossWaitFromEnvironment() {
@@ -64,7 +69,7 @@ int CAVSource_UDP::Open() {
   if (!m_sequencer || !m_sequencer->IsValid()) return 0;
   m_datagram.reset(new (std::nothrow) uint8_t[kUdpMaxDatagram]);
   m_voiceFrame.reset(new (std::nothrow) uint8_t[platform::kVoiceFrameHeaderBytes + kMaxPayload]);
-  m_pcm.reset(new (std::nothrow) int16_t[kPcmCapacity]);
+  m_pcm.reset(new (std::nothrow) int16_t[PcmCapacity()]);
   if (!m_datagram || !m_voiceFrame || !m_pcm) return 0;
   m_lastError = SetupSocket();
   m_display->Bind(m_client);
@@ -226,6 +231,7 @@ void CAVSource_UDP::processVideo(const UdpDatagram& d) {
 void CAVSource_UDP::processAudio(const UdpDatagram& d) {
   if (d.payloadLength % 2 != 0) {
     platform::OutputDebugString("audio data length error! \n");
+    ++m_audioNotDecoded;
     return;
   }
   const uint16_t words = static_cast<uint16_t>(d.payloadLength / 2);
@@ -237,10 +243,14 @@ void CAVSource_UDP::processAudio(const UdpDatagram& d) {
   std::memcpy(frame + 4, d.payload, d.payloadLength);
   const size_t frameBytes = platform::kVoiceFrameHeaderBytes + d.payloadLength;
 
+  // The PCM buffer holds what the largest payload decodes to, so only a frame the codec
+  // itself refuses (no usable state for its codec) is lost; it is counted.
   platform::VoiceCodecState& decoder = IsG711(d.audioCodec) ? m_g711 : m_g726;
   uint16_t samples = 0;
-  if (platform::HI_VOICE_DecodeFrame(&decoder, frame, frameBytes, m_pcm.get(), kPcmCapacity,
+  if (platform::HI_VOICE_DecodeFrame(&decoder, frame, frameBytes, m_pcm.get(), PcmCapacity(),
                                      &samples) != 0) {
+    platform::OutputDebugString("udp voice frame not decoded\n");
+    ++m_audioNotDecoded;
     return;
   }
   if (m_client->m_audioOn.load() != 0) {

@@ -44,6 +44,8 @@ class CAVSource_UDP : public CAVSource, private IUdpSequenceSink {
 
   // The ordering of the datagrams, null before Open (tests).
   const UdpSequencer* Sequencer() const { return m_sequencer.get(); }
+  // Voice frames that could not be decoded (neither played nor recorded).
+  uint32_t AudioFramesNotDecoded() const { return m_audioNotDecoded.load(); }
 
  private:
   // Checks the length fields of a datagram from the device and hands it to the ordering.
@@ -64,6 +66,7 @@ class CAVSource_UDP : public CAVSource, private IUdpSequenceSink {
   int m_lastError = 0;
   platform::VoiceCodecState m_g711{};
   platform::VoiceCodecState m_g726{};
+  std::atomic<uint32_t> m_audioNotDecoded{0};
   // Receive and decode buffers, allocated once by Open.
   std::unique_ptr<uint8_t[]> m_datagram;
   std::unique_ptr<uint8_t[]> m_voiceFrame;
