@@ -134,7 +134,7 @@ bool CAVSource_File::openFile() {
   return true;
 }
 
-int CAVSource_File::Open() {
+int CAVSource_File::OpenReader() {
   if (m_client == nullptr || m_videoConduit == nullptr || m_audioConduit == nullptr) return 0;
   if (!openFile()) {
     m_file.Close();
@@ -143,8 +143,18 @@ int CAVSource_File::Open() {
   m_readBufferSize = m_kind == kLayoutNativeMjpeg ? kMjpegReadBuffer : kReadBuffer;
   m_readBuffer.reset(new (std::nothrow) uint8_t[m_readBufferSize]);
   m_pcm.reset(new (std::nothrow) int16_t[kPcmCapacity]);
+  if (!m_readBuffer || !m_pcm) {
+    Close();
+    return 0;
+  }
+  rewind();
+  return 1;
+}
+
+int CAVSource_File::Open() {
+  if (OpenReader() == 0) return 0;
   m_display.reset(new (std::nothrow) CAVDisplay());
-  if (!m_readBuffer || !m_pcm || !m_display) {
+  if (!m_display) {
     Close();
     return 0;
   }
@@ -173,22 +183,76 @@ int CAVSource_File::Stop() {
   return StopAndJoin();
 }
 
-int CAVSource_File::Run() {
-  if (m_client == nullptr || !m_readBuffer) return 0;
+const CAVSource_File::UnitLoop& CAVSource_File::unitLoop() const {
+  static constexpr UnitLoop kNative{true, false, 5, 20, 1024, 100};
+  static constexpr UnitLoop kMjpeg{false, true, 3, 10, 960, 50};
+  static constexpr UnitLoop kLegacy{false, false, 5, 20, kPcmCapacity + 1, 50};
+  if (m_kind == kLayoutNativeMjpeg) return kMjpeg;
+  if (m_kind == kLayoutLegacy) return kLegacy;
+  return kNative;
+}
+
+void CAVSource_File::rewind() {
   m_g711Mode = 0;
   m_g726Mode = 0;
-  switch (m_kind) {
-    case kLayoutNative:
-      return runUnits(UnitLoop{true, false, 5, 20, 1024, 100});
-    case kLayoutNativeMjpeg:
-      return runUnits(UnitLoop{false, true, 3, 10, 960, 50});
-    case kLayoutLegacy:
-      return runUnits(UnitLoop{false, false, 5, 20, kPcmCapacity + 1, 50});
-    case kLayoutAvi:
-      return runAvi();
-    default:
-      return 0;
+  m_pendingTimeStamp = 0;
+  if (m_kind == kLayoutAvi) {
+    m_position = m_avi.p0;
+  } else {
+    m_position = kFirstUnitOffset;
+    if (unitLoop().startAtIndex && !m_replayIndex.empty())
+      m_position = m_replayIndex.front().offset;
   }
+}
+
+CAVSource_File::Step CAVSource_File::readNext() {
+  return m_kind == kLayoutAvi ? readAviEntry(&m_position) : readUnit(unitLoop(), &m_position);
+}
+
+void CAVSource_File::endOfData() {
+  // The last coded unit has nothing after it to close it.
+  if (m_kind != kLayoutAvi && !unitLoop().wholePictures) {
+    m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
+  }
+  reachEnd();
+}
+
+bool CAVSource_File::serveSeek() {
+  return m_kind == kLayoutAvi ? serveAviSeek(&m_position)
+                              : serveUnitSeek(&m_position, unitLoop().wholePictures);
+}
+
+int CAVSource_File::Run() {
+  if (m_client == nullptr || !m_readBuffer || m_kind < 0) return 0;
+  rewind();
+  const uint32_t endWaitMs = m_kind == kLayoutAvi ? kSeekWaitMs : unitLoop().endWaitMs;
+  const std::function<bool()> seek = [this] { return serveSeek(); };
+  bool atEnd = false;
+  while (!StopRequested()) {
+    if (readNext() == Step::kEnd) {
+      endOfData();
+      atEnd = true;
+      waitAtEnd(endWaitMs, &atEnd, seek);
+    } else if (m_client->m_seekPending.load() != 0) {
+      serveSeek();
+    }
+  }
+  return 0;
+}
+
+size_t CAVSource_File::ReadSteps(size_t maxSteps) {
+  if (m_client == nullptr || !m_readBuffer || m_kind < 0) return 0;
+  size_t steps = 0;
+  while (steps < maxSteps && !StopRequested()) {
+    ++steps;
+    if (readNext() == Step::kEnd) {
+      endOfData();
+      if (m_client->m_seekPending.load() == 0 || !serveSeek()) break;
+    } else if (m_client->m_seekPending.load() != 0) {
+      serveSeek();
+    }
+  }
+  return steps;
 }
 
 bool CAVSource_File::audioWanted() const {
@@ -346,29 +410,6 @@ CAVSource_File::Step CAVSource_File::readUnit(const UnitLoop& loop, uint64_t* po
   return Step::kUnit;
 }
 
-int CAVSource_File::runUnits(const UnitLoop& loop) {
-  uint64_t position = kFirstUnitOffset;
-  if (loop.startAtIndex && !m_replayIndex.empty()) position = m_replayIndex.front().offset;
-  m_pendingTimeStamp = 0;
-  bool atEnd = false;
-  const std::function<bool()> serveSeek = [&] {
-    return serveUnitSeek(&position, loop.wholePictures);
-  };
-  while (!StopRequested()) {
-    if (readUnit(loop, &position) == Step::kEnd) {
-      // The last coded unit has nothing after it to close it.
-      if (!loop.wholePictures)
-        m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
-      atEnd = true;
-      reachEnd();
-      waitAtEnd(loop.endWaitMs, &atEnd, serveSeek);
-    } else if (m_client->m_seekPending.load() != 0) {
-      serveSeek();
-    }
-  }
-  return 0;
-}
-
 // ---- AVI layout ----
 
 bool CAVSource_File::serveAviSeek(uint64_t* p) {
@@ -416,22 +457,6 @@ CAVSource_File::Step CAVSource_File::readAviEntry(uint64_t* p) {
     writeAudio(data, e.length & ~size_t{1});
   }
   return Step::kUnit;
-}
-
-int CAVSource_File::runAvi() {
-  uint64_t p = m_avi.p0;
-  bool atEnd = false;
-  const std::function<bool()> serveSeek = [&] { return serveAviSeek(&p); };
-  while (!StopRequested()) {
-    if (readAviEntry(&p) == Step::kEnd) {
-      atEnd = true;
-      reachEnd();
-      waitAtEnd(kSeekWaitMs, &atEnd, serveSeek);
-    } else if (m_client->m_seekPending.load() != 0) {
-      serveSeek();
-    }
-  }
-  return 0;
 }
 
 }  // namespace kv
