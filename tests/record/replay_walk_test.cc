@@ -1,6 +1,7 @@
 // The replay source driven on the test's own thread (no decode worker): every AVI index entry
-// is visited, the unit scan keeps a key unit that ends at the very end of the data, and the
-// seek steps back only over pieces of one picture.
+// is visited, the unit scan keeps a key unit that ends at the very end of the data, the seek
+// steps back only over pieces of one picture, and AVI seeks accept the devices' 0x61 key
+// pictures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -159,6 +160,38 @@ TEST_F(SteppedReplay, ASeekStepsBackToAPictureThatStartsAtTheFirstEntry) {
   source_->ReadSteps(2);
   ASSERT_EQ(video_.clears, 1);
   EXPECT_EQ(FirstPieceAfterSeek(video_), 0);
+}
+
+// An AVI as the devices write it: key pictures are single 0x61 slices (non-IDR reference
+// slices, no parameter sets in front), the other pictures 0x41 slices. The stream's one IDR
+// picture with its parameter sets opens the file.
+std::vector<uint8_t> MarkedAvi(int pictures, int keyEvery) {
+  StoredStream s = test::MakeH264Stream(Options(pictures, 1000));
+  for (StoredUnit& u : s.units) {
+    if (u.kind != 0 || u.data.size() < 5 || u.picture <= 0) continue;
+    u.data[4] = (u.picture % keyEvery == 0) ? 0x61 : 0x41;
+  }
+  return test::WriteAviBytes(s, "H264");
+}
+
+TEST_F(SteppedReplay, AviSeeksStartAtTheDevicesMarkedKeyPictures) {
+  const std::vector<uint8_t> avi = MarkedAvi(75, 25);
+  MemoryRecordInput in(avi.data(), avi.size());
+  AviIndexLocation loc;
+  ASSERT_TRUE(LocateAviIndex(in, &loc));
+  // Three entries a picture: pictures 25 and 50 are entries 75 and 150.
+  EXPECT_EQ(FindAviSeekEntry(in, loc, 1, VCODEC_H264), 75);
+  EXPECT_EQ(FindAviSeekEntry(in, loc, 2, VCODEC_H264), 150);
+  EXPECT_EQ(FindAviSeekEntry(in, loc, 0, VCODEC_H264), 0);  // the IDR picture still counts
+
+  ASSERT_TRUE(Open(avi));
+  source_->ReadSteps(30);
+  Seek(2);
+  source_->ReadSteps(1);
+  ASSERT_EQ(video_.clears, 1);
+  ASSERT_GE(video_.sinceClear.size(), 5u);
+  EXPECT_EQ(video_.sinceClear[4], 0x61);
+  EXPECT_EQ(video_.frames.back().timestamp, 2000);
 }
 
 }  // namespace
