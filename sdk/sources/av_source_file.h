@@ -33,6 +33,9 @@ class CAVSource_File : public CAVSource {
   // allocates the buffers and puts the reading position at the start. Open does this first.
   // For tests and fuzzing, with ReadSteps in place of the thread.
   int OpenReader();
+  // OpenReader on bytes the caller holds (read in place of the client's replay path; not
+  // owned, they must outlive the reading). For fuzzing.
+  int OpenReader(RecordInput& input);
   // Runs the read loop on the calling thread for at most maxSteps units (index entries in
   // AVI), serving a pending seek after each; returns early at the end of the file (after
   // serving a seek that was pending there). Writers wait while the video conduit is full, so
@@ -94,6 +97,8 @@ class CAVSource_File : public CAVSource {
   std::unique_ptr<uint8_t[]> m_readBuffer;
   size_t m_readBufferSize = 0;
   FileRecordInput m_file;
+  RecordInput* m_external = nullptr;  // given to OpenReader in place of the file
+  RecordInput* m_input = &m_file;     // what is read
   int m_kind = -1;
   bool m_indexFromTrailer = false;
   uint64_t m_dataEnd = 0;
