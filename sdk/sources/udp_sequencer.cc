@@ -66,6 +66,7 @@ void UdpSequencer::note(const UdpDatagram& d) {
   Seen& s = seen_[d.sequence % kSeenSize];
   s.sequence = d.sequence;
   s.known = 1;
+  s.video = d.mediaKind == kUdpVideo ? 1 : 0;
   s.key = IsKeyVideo(d) ? 1 : 0;
 }
 
@@ -118,8 +119,10 @@ void UdpSequencer::onUnsynchronised(const UdpDatagram& d, const uint8_t* raw, si
       candidateTick_ = now;
       hasCandidate_ = true;
     }
-  } else if (hasCandidate_ && Before(candidate_, d.sequence)) {
-    // What follows a waiting key piece is kept for when its picture is found to begin.
+  } else if (hasCandidate_ && Before(candidate_ - kGiveUpCount / 2, d.sequence)) {
+    // What follows a waiting key piece is kept for when its picture is found to begin, and
+    // so is what comes a little before it: an earlier piece may yet turn out to begin the
+    // picture, with these between.
     store(d, raw, length, now);
   } else {
     ++counters_.unsynchronised;
@@ -153,9 +156,14 @@ bool UdpSequencer::store(const UdpDatagram& d, const uint8_t* raw, size_t length
 bool UdpSequencer::begins(const UdpDatagram& d) const {
   if (!OpensUnit(d.fragment)) return false;
   if (StartsKeyPicture(d)) return true;
-  const uint32_t before = d.sequence - 1;
-  const Seen& s = seen_[before % kSeenSize];
-  return s.known != 0 && s.sequence == before && s.key == 0;
+  // The video piece before it, looking past the audio a device may send between pieces.
+  for (uint32_t back = 1; back <= kLookBack; ++back) {
+    const uint32_t before = d.sequence - back;
+    const Seen& s = seen_[before % kSeenSize];
+    if (s.known == 0 || s.sequence != before) return false;
+    if (s.video != 0) return s.key == 0;
+  }
+  return false;
 }
 
 bool UdpSequencer::stored(uint32_t sequence, UdpDatagram* out) const {

@@ -70,9 +70,12 @@ class UdpSequencer {
   struct Seen {
     uint32_t sequence = 0;
     uint8_t known = 0;
+    uint8_t video = 0;
     uint8_t key = 0;
   };
   static constexpr size_t kSeenSize = 2 * ReorderStore::kSlotCount;
+  // How far back the video piece before a key piece is looked for, past audio.
+  static constexpr uint32_t kLookBack = 16;
 
   void onDatagram(const UdpDatagram& d, const uint8_t* raw, size_t length, uint32_t now);
   void onInSequence(const UdpDatagram& d, const uint8_t* raw, size_t length, uint32_t now);
@@ -82,7 +85,8 @@ class UdpSequencer {
   void discardBefore(uint32_t sequence);
   void note(const UdpDatagram& d);
   bool store(const UdpDatagram& d, const uint8_t* raw, size_t length, uint32_t now);
-  // True when the key picture begins with the key piece d.
+  // True when the key picture begins with the key piece d: by its own bytes, or because the
+  // video piece before it is known and is not a key piece.
   bool begins(const UdpDatagram& d) const;
   // The stored datagram under sequence, parsed; false when absent.
   bool stored(uint32_t sequence, UdpDatagram* out) const;

@@ -153,6 +153,25 @@ TEST(UdpSequencer, AKeyPictureWithoutItsBeginningIsNotStartedIn) {
   EXPECT_EQ(sink.delivered, Range(original.keyStarts[1], original.last()));
 }
 
+TEST(UdpSequencer, DatagramsBetweenAnOvertakenBeginningAndTheFirstKeyPieceAreKept) {
+  // Audio interleaved inside a key picture: SPS 1, audio 2, PPS 3, IDR 4... The PPS arrives
+  // first, then the audio, then the SPS that begins the picture.
+  kv::test::StreamDescription d;
+  UdpStreamBuilder b(d);
+  b.AddVideoUnit(Unit(0x67, 12), true);
+  b.AddAudio(std::vector<uint8_t>(160, 0xD5));
+  b.AddVideoUnit(Unit(0x68, 5), true);
+  b.AddVideoUnit(Unit(0x65, 900), true);
+  b.AddVideoUnit(Unit(0x41, 900), false);
+  std::vector<SenderDatagram> wire = b.datagrams();
+  std::swap(wire[0], wire[2]);  // 3 2 1 4 5
+  RecordingSink sink;
+  UdpSequencer sequencer(sink);
+  Feed(sequencer, wire);
+  EXPECT_EQ(sink.synchronised, std::vector<uint32_t>{1});
+  EXPECT_EQ(sink.delivered, Range(1, 5));
+}
+
 TEST(UdpSequencer, RepeatsOfTheLastDatagramAreDroppedNotStored) {
   const Stream original = MakeStream(80, 40);
   std::vector<SenderDatagram> wire;
