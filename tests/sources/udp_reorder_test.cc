@@ -165,4 +165,16 @@ TEST_F(UdpReorder, ALostDatagramCostsPicturesUntilTheNextKeyPicture) {
   EXPECT_EQ(fed.source.Sequencer()->Counters().synchronisations, 2u);
 }
 
+TEST_F(UdpReorder, TheLossWaitComesFromTheEnvironment) {
+  const std::pair<const char*, uint32_t> cases[] = {
+      {nullptr, 0}, {"100", 100}, {"0", 0}, {"600000", 600000},         {"600001", 0},
+      {"-5", 0},    {"12ms", 0},  {"", 0},  {"99999999999999999999", 0}};
+  for (const auto& [text, expected] : cases) {
+    kv::test::ScopedEnv wait("KVNET_UDP_LOSS_WAIT_MS", text);
+    FedSource fed;
+    ASSERT_NE(fed.source.Sequencer(), nullptr);
+    EXPECT_EQ(fed.source.Sequencer()->LossWaitMs(), expected) << (text ? text : "unset");
+  }
+}
+
 }  // namespace
