@@ -8,6 +8,8 @@ pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(SPANDSP REQUIRED IMPORTED_TARGET spandsp)
 pkg_check_modules(OPENH264 REQUIRED IMPORTED_TARGET openh264)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
+# Tests compare the snapshot encoder with libjpeg-turbo's own float DCT through its libjpeg API.
+pkg_check_modules(LIBJPEG REQUIRED IMPORTED_TARGET libjpeg)
 # libswscale scales pictures in the surface layer's stretch blit.
 pkg_check_modules(SWSCALE REQUIRED IMPORTED_TARGET libswscale libavutil)
 # libyuv scales UYVY and 32-bit RGB in the stretch blit (Debian ships no pkg-config file).

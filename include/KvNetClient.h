@@ -235,7 +235,12 @@ KVNET_API int KVNET_CALL KVNET_ClientPlayAudio(KVNET_HANDLE client);
 KVNET_API int KVNET_CALL KVNET_ClientStopAudio(KVNET_HANDLE client);
 
 /* ---- Snapshot and recording ---- */
-/* Saves the current picture as a JPEG file; 0 for a null or empty path. */
+/* Asks for the next shown picture (while a replay is paused or stepping, the picture on show,
+ * within about 100 ms) to be saved as a JPEG file at path, creating its folders. Returns 1 when
+ * the request is stored; 0 for a null or empty path, a path of 256 characters or more, a path
+ * without a '/' or '\' folder separator, or when the folders cannot be made. MJPEG frames are
+ * saved as received, other pictures as 4:4:4 baseline JPEG. Nothing reports when the file is
+ * written; a later request before then replaces the path. */
 KVNET_API int KVNET_CALL KVNET_ClientCapturePicture(KVNET_HANDLE client, const char* path);
 /* Starts normal recording into path for the given seconds. */
 KVNET_API int KVNET_CALL KVNET_ClientStartRecord(KVNET_HANDLE client, const char* path,

@@ -9,7 +9,14 @@ packages=(
   libxcb1-dev libxcb-shm0-dev libcairo2-dev fonts-liberation fonts-dejavu-core
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libturbojpeg0-dev libjpeg62-turbo-dev
-  xvfb xauth x11-utils ffmpeg
+  xvfb xauth x11-utils ffmpeg sox
+  libssl-dev
+  # RTSP servers nobody here wrote, for the interoperability tests (tests/interop)
+  python3 python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gst-plugins-base-1.0
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  vlc-bin vlc-plugin-base
+  # KvReplay: Qt 6 Widgets with its xcb platform plugin, and a font for its Chinese texts
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-wqy-microhei
 )
 
 missing=()

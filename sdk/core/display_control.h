@@ -12,6 +12,9 @@ class IDisplayControl {
   virtual void SetWindow(uint32_t window) = 0;
   // Redraws the last picture; 1 on success.
   virtual int Refresh() = 0;
+  // Stores the snapshot path and asks for the next shown picture to be saved there; 1 when the
+  // request is stored, 0 when the path is empty or longer than its field.
+  virtual int RequestCapture(const char* path) = 0;
 };
 
 }  // namespace kv

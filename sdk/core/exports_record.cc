@@ -1,10 +1,11 @@
-// Exports: normal and alarm recording, and snapshots. This build has no JPEG snapshot writer
-// yet, so a snapshot request fails and changes nothing.
+// Exports: normal and alarm recording, and snapshots.
 #include <algorithm>
 #include <cstring>
 
+#include "sdk/core/display_control.h"
 #include "sdk/core/export_guard.h"
 #include "sdk/platform/clock.h"
+#include "sdk/record/ensure_directory.h"
 #include "sdk/sources/av_source.h"
 
 using kv::CNetClient;
@@ -14,10 +15,17 @@ namespace {
 
 constexpr uint32_t kAlarmRecordLimitMs = 1800000;  // 30 minutes from the alarm's start
 
+// True when text with its terminator fits a field of `field` bytes.
+bool FitsField(const char* text, size_t field) {
+  for (size_t i = 0; i < field; ++i) {
+    if (text[i] == '\0') return true;
+  }
+  return false;
+}
+
 // Copies path into a 256-character field; false when it is empty or does not fit.
 bool CopyPath(char (&field)[256], const char* path) {
-  if (path == nullptr || path[0] == '\0') return false;
-  if (std::memchr(path, '\0', sizeof field) == nullptr) return false;
+  if (path == nullptr || path[0] == '\0' || !FitsField(path, sizeof field)) return false;
   std::strcpy(field, path);
   return true;
 }
@@ -26,8 +34,16 @@ bool CopyPath(char (&field)[256], const char* path) {
 
 extern "C" {
 
-KVNET_API int KVNET_CALL KVNET_ClientCapturePicture(KVNET_HANDLE handle, const char*) {
-  return WithClient(handle, 0, [](CNetClient&) { return 0; });
+// The file is written by the decode worker when the next picture is shown (or, while replay is
+// paused or stepping, within 100 ms); a later request before that replaces the path.
+KVNET_API int KVNET_CALL KVNET_ClientCapturePicture(KVNET_HANDLE handle, const char* path) {
+  return WithClient(handle, 0, [&](CNetClient& c) {
+    if (path == nullptr || path[0] == '\0' || !FitsField(path, sizeof c.m_snapshotPath)) return 0;
+    kv::IDisplayControl* display = c.m_source ? c.m_source->Display() : nullptr;
+    if (display == nullptr) return 0;
+    if (kv::EnsureDirectory(path) == 0) return 0;
+    return display->RequestCapture(path);
+  });
 }
 
 KVNET_API int KVNET_CALL KVNET_ClientStartRecord(KVNET_HANDLE handle, const char* path,

@@ -1,6 +1,7 @@
 // CAVDisplay: decoder set-up and the four decode loops.
 #include "sdk/media/av_display.h"
 
+#include <cstring>
 #include <mutex>
 
 #include "sdk/core/library.h"
@@ -62,13 +63,24 @@ void CAVDisplay::Bind(CNetClient* client) {
       [client] { return client->m_source != nullptr && client->m_source->IsRecording() != 0; });
 }
 
-IDisplayControl* CAVDisplay::Control() { return m_renderer.get(); }
+IDisplayControl* CAVDisplay::Control() { return m_renderer ? this : nullptr; }
+
+void CAVDisplay::SetWindow(uint32_t window) { m_renderer->SetWindow(window); }
+
+int CAVDisplay::Refresh() { return m_renderer->Refresh(); }
 
 bool CAVDisplay::live() const { return m_client->m_replay == 0; }
 
-void CAVDisplay::RequestCapture() {
+int CAVDisplay::RequestCapture(const char* path) {
+  char(&field)[256] = m_client->m_snapshotPath;
+  if (path == nullptr || path[0] == '\0') return 0;
+  size_t length = 0;
+  while (length < sizeof field && path[length] != '\0') ++length;
+  if (length == sizeof field) return 0;  // longer than the field: refused, never cut
   platform::FlaggedLock lock(m_captureLock);
+  std::memcpy(field, path, length + 1);
   m_captureRequest = 1;
+  return 1;
 }
 
 bool CAVDisplay::createH264Decoder() {
@@ -222,8 +234,7 @@ void CAVDisplay::showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* 
   m_client->m_drawing = 0;
 }
 
-void CAVDisplay::serveCapture(const SnapshotPicture* picture, const uint8_t* jpeg,
-                              size_t jpegLength) {
+void CAVDisplay::serveCapture(const SnapshotPicture* picture) {
   platform::FlaggedLock lock(m_captureLock);
   if (m_captureRequest.load() == 0) return;
   m_captureRequest = 0;
@@ -232,7 +243,11 @@ void CAVDisplay::serveCapture(const SnapshotPicture* picture, const uint8_t* jpe
     std::lock_guard<std::mutex> guard(gSnapshotMutex);
     hook = Snapshot();
   }
-  if (hook) hook(*m_client, picture, jpeg, jpegLength);
+  if (hook) {
+    hook(m_client->m_snapshotPath, *picture);
+  } else {
+    SaveSnapshot(m_client->m_snapshotPath, *picture);
+  }
 }
 
 bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry& entry) {
@@ -246,14 +261,14 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
       for (int i = 0; i < 10 && c.m_seekPending.load() != 0; ++i) platform::Sleep(100);
       break;
     }
-    serveCapture(picture, nullptr, 0);
+    serveCapture(picture);
     platform::Sleep(100);
   }
   if (c.m_replayState.load() == 2) {
     while (true) {
       waited = true;
       if (m_stop.load() != 0) break;
-      serveCapture(picture, nullptr, 0);
+      serveCapture(picture);
       platform::Sleep(100);
       if (c.m_stepRequest.load() != 0) {
         c.m_stepRequest = 0;
@@ -271,7 +286,7 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
 
 void CAVDisplay::afterPicture(const SnapshotPicture& picture, const FrameEntry& entry) {
   m_client->m_drawing = 0;
-  serveCapture(&picture, nullptr, 0);
+  serveCapture(&picture);
   ++m_client->m_counters.frameCount;
   if (live()) return;
   replayControl(&picture, entry);
@@ -476,9 +491,12 @@ int CAVDisplay::loopMjpeg() {
                 w, h);
     // MJPEG pictures count towards the measured picture rate like the other codecs.
     ++c.m_counters.frameCount;
-    const SnapshotPicture snap{
+    SnapshotPicture snap{
         pic.y, pic.u, pic.v, static_cast<int>(pic.yStride), static_cast<int>(pic.uvStride), w, h};
-    serveCapture(&snap, m_frameBuffer.data(), static_cast<size_t>(n));
+    // A capture saves the frame as it came (also while replay is paused or stepping).
+    snap.jpeg = m_frameBuffer.data();
+    snap.jpegLength = static_cast<size_t>(n);
+    serveCapture(&snap);
     PaceFrame(speed, c.m_pacing);
     if (!live()) replayControl(&snap, entry);
   }

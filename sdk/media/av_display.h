@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "KvNetClient.h"
+#include "sdk/core/display_control.h"
 #include "sdk/media/avcodec_h264.h"
 #include "sdk/media/conduit.h"
+#include "sdk/media/snapshot_writer.h"
 #include "sdk/platform/critical_section.h"
 #include "sdk/platform/hi264_dec.h"
 #include "sdk/platform/hi_mjpeg_dec.h"
@@ -22,19 +24,12 @@ namespace kv {
 
 class CDDrawRender;
 class CNetClient;
-class IDisplayControl;
 
-// Where a picture is saved when a capture was requested; the snapshot writer plugs in here.
-struct SnapshotPicture {
-  const uint8_t* y;
-  const uint8_t* u;
-  const uint8_t* v;
-  int yStride, uvStride, width, height;
-};
-using SnapshotHook = std::function<void(CNetClient&, const SnapshotPicture*, const uint8_t* jpeg,
-                                        size_t jpegLength)>;
+// Takes the place of the snapshot writer in tests: called with the snapshot path and the picture
+// when a capture is served.
+using SnapshotHook = std::function<void(const char* path, const SnapshotPicture& picture)>;
 
-class CAVDisplay : public platform::JThread {
+class CAVDisplay : public platform::JThread, public IDisplayControl {
  public:
   CAVDisplay();
   ~CAVDisplay() override;
@@ -49,12 +44,17 @@ class CAVDisplay : public platform::JThread {
   void StopWorker();
   void SetStopFlag() { m_stop = 1; }
 
+  // What the display exports reach; null before Bind.
   IDisplayControl* Control();
   CDDrawRender* Renderer() { return m_renderer.get(); }
 
-  // Asks for the next picture to be saved (served right after it is shown).
-  void RequestCapture();
-  // Replaces the snapshot writer (none: requests are only cleared).
+  // IDisplayControl: the window and redraw go to the renderer. RequestCapture stores the path
+  // in the client and asks for the next shown picture (or, while replay is paused or
+  // stepping, the picture on show) to be saved there; 0 when the path does not fit its field.
+  void SetWindow(uint32_t window) override;
+  int Refresh() override;
+  int RequestCapture(const char* path) override;
+  // Replaces the snapshot writer (none: SaveSnapshot).
   static void SetSnapshotHook(SnapshotHook hook);
 
  protected:
@@ -84,7 +84,8 @@ class CAVDisplay : public platform::JThread {
   bool pictureTooLarge(int width, int height);
   void showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
                    int width, int height);
-  void serveCapture(const SnapshotPicture* picture, const uint8_t* jpeg, size_t jpegLength);
+  // Saves the picture when a capture is requested, under the capture lock.
+  void serveCapture(const SnapshotPicture* picture);
   // Shared tail of the H.264 and MPEG-4 loops after a shown picture.
   void afterPicture(const SnapshotPicture& picture, const FrameEntry& entry);
   // Replay time, pause, step; true when it waited.

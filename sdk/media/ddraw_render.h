@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "KvNetClient.h"
-#include "sdk/core/display_control.h"
 #include "sdk/media/overlay.h"
 #include "sdk/platform/surface.h"
 #include "sdk/platform/window_system.h"
@@ -29,10 +28,10 @@ enum PictureFormat : int {
   PICFMT_RGB555 = 5,
 };
 
-class CDDrawRender : public IDisplayControl {
+class CDDrawRender {
  public:
   explicit CDDrawRender(CNetClient* client);
-  ~CDDrawRender() override;
+  ~CDDrawRender();
   CDDrawRender(const CDDrawRender&) = delete;
   CDDrawRender& operator=(const CDDrawRender&) = delete;
 
@@ -49,10 +48,10 @@ class CDDrawRender : public IDisplayControl {
   int Present();
   void RestoreSurfaces();
 
-  // IDisplayControl: redraws the last picture without decoding (1 or 0); moves drawing to
-  // another window (the next picture rebuilds the surfaces).
-  int Refresh() override;
-  void SetWindow(uint32_t window) override;
+  // Redraws the last picture without decoding (1 or 0); moves drawing to another window (the
+  // next picture rebuilds the surfaces).
+  int Refresh();
+  void SetWindow(uint32_t window);
 
   // The caller's draw callback and its context; null: the built-in overlay.
   void SetDrawCallback(KVNET_DrawCallback callback, void* context);

@@ -250,10 +250,15 @@ TEST_F(RunningClient, ReplayTransport) {
 }
 
 TEST_F(RunningClient, UnbuiltFeaturesReportFailure) {
-  EXPECT_EQ(KVNET_ClientCapturePicture(handle_, "/tmp/kvnet-never.jpg"), 0);
   EXPECT_EQ(KVNET_ClientPTZCtrl(handle_, 1, 1), 0);
   EXPECT_EQ(KVNET_ClientStartTalk(handle_), 0);
   KVNET_ClientStopTalk(handle_);
+}
+
+TEST_F(RunningClient, SnapshotNeedsADisplayWorker) {
+  // The test source has no decode worker to serve the request: it is not taken.
+  EXPECT_EQ(KVNET_ClientCapturePicture(handle_, "/tmp/kvnet-never.jpg"), 0);
+  EXPECT_EQ(client_->m_snapshotPath[0], '\0');
   EXPECT_FALSE(std::ifstream("/tmp/kvnet-never.jpg").good());
 }
 

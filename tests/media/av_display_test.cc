@@ -630,10 +630,9 @@ TEST_F(DisplayWorkerTest, ReplayStepLetsOnePictureThroughPerRequest) {
 TEST_F(DisplayWorkerTest, ReplayPauseHoldsServesCapturesAndSeeksOnePicture) {
   std::mutex captureMutex;
   std::vector<int> captured;
-  CAVDisplay::SetSnapshotHook([&](CNetClient&, const SnapshotPicture* p, const uint8_t*, size_t) {
+  CAVDisplay::SetSnapshotHook([&](const char*, const SnapshotPicture& p) {
     std::lock_guard<std::mutex> lock(captureMutex);
-    captured.push_back(p != nullptr ? test::ReadPictureNumber(p->y, p->yStride, p->width, p->height)
-                                    : -2);
+    captured.push_back(test::ReadPictureNumber(p.y, p.yStride, p.width, p.height));
   });
   const EncodedStream s = test::EncodeH264OpenH264({320, 240, 8, 4, 30, 3'000'000});
   SetReplay(0, 1);
@@ -644,7 +643,7 @@ TEST_F(DisplayWorkerTest, ReplayPauseHoldsServesCapturesAndSeeksOnePicture) {
   EXPECT_EQ(gDraws.draws.load(), 1);
 
   // A capture asked for while paused is served with the picture on show.
-  display_.RequestCapture();
+  ASSERT_EQ(display_.RequestCapture("/nonexistent/unused.jpg"), 1);
   ASSERT_TRUE(WaitFor([&] {
     std::lock_guard<std::mutex> lock(captureMutex);
     return !captured.empty();

@@ -1,7 +1,8 @@
 // The command-line client kvnet, run as a process the way a user runs it: "kvnet live" against the
-// device simulator on loopback (events, status lines, recording trailer, Ctrl-C, bad command
-// lines), "kvnet replay" of such a recording (positions, end event, time limit, keys typed on a
-// pseudo-terminal) and "kvnet demo" (exit status, screenshot, recordings, sound file, replay).
+// device simulator on loopback (events, status lines, recording trailer, snapshot, Ctrl-C, bad
+// command lines), "kvnet replay" of such a recording (positions, end event, time limit, keys
+// typed on a pseudo-terminal, snapshots) and "kvnet demo" (exit status, screenshot, recordings,
+// sound file, snapshots, replay).
 #include <cairo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -31,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/jpeg_inspect.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -394,6 +396,25 @@ std::vector<StatusLine> StatusLines(const std::string& output) {
   return lines;
 }
 
+// A snapshot kvnet asked for: a 4:4:4 JPEG of the picture's size that ffprobe and libjpeg-turbo
+// read, holding a picture (the generated pattern is far from one flat colour).
+void ExpectSnapshot(const fs::path& path, int width, int height) {
+  EXPECT_EQ(kv::test::ProbeImage(path.string()),
+            "mjpeg," + std::to_string(width) + "," + std::to_string(height) + ",yuvj444p")
+      << path;
+  kv::test::Planes444 planes;
+  const std::string bytes = ReadFile(path);
+  ASSERT_TRUE(kv::test::DecodeWithTurbo(std::vector<uint8_t>(bytes.begin(), bytes.end()), &planes))
+      << path;
+  double sum = 0, squares = 0;
+  for (uint8_t v : planes.y) {
+    sum += v;
+    squares += double(v) * v;
+  }
+  const double n = double(planes.y.size());
+  EXPECT_GT(std::sqrt(squares / n - (sum / n) * (sum / n)), 20.0) << path << " looks blank";
+}
+
 class KvnetTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -451,9 +472,10 @@ TEST_F(KvnetTest, LiveReportsConnectionStatusAndRecordsWithIndex) {
   const std::string address = "127.0.0.1:" + std::to_string(port);
   const fs::path output = dir_.path() / "live.out";
   const fs::path record = dir_.path() / "sub" / "live.rec";  // the folder is created on demand
-  Child kvnet(
-      {KvnetBinary(), "live", "--udp", address, "--seconds", "4", "--record", record.string()},
-      liveEnv_, output);
+  const fs::path snapshot = dir_.path() / "shots" / "live.jpg";
+  Child kvnet({KvnetBinary(), "live", "--udp", address, "--seconds", "4", "--record",
+               record.string(), "--snapshot", snapshot.string()},
+              liveEnv_, output);
   ASSERT_TRUE(WaitForText(output, "listening", milliseconds(5000))) << ReadFile(output);
   Child device({DeviceBinary(), "--target", address, "--duration", "4", "--realtime", "--quiet"},
                {}, dir_.path() / "device.out");
@@ -491,6 +513,37 @@ TEST_F(KvnetTest, LiveReportsConnectionStatusAndRecordsWithIndex) {
   EXPECT_TRUE(streaming) << "no status line showed a connected stream with pictures\n" << text;
 
   EXPECT_GE(CheckRecordFile(record), 1u);
+  // The snapshot is taken once the stream is there.
+  EXPECT_LT(connected, text.find("snapshot: asked for " + snapshot.string() + "\n")) << text;
+  EXPECT_NE(text.find("snapshot: " + snapshot.string() + " ("), std::string::npos) << text;
+  EXPECT_NE(text.find("snapshots 1\n"), std::string::npos) << text;
+  ExpectSnapshot(snapshot, 352, 288);
+}
+
+TEST_F(KvnetTest, LiveTakesSnapshotKeysOnATerminal) {
+  const std::string address = "127.0.0.1:" + std::to_string(FreeUdpPort());
+  const fs::path first = dir_.path() / "first.jpg";
+  const fs::path keyed = dir_.path() / "kvnet-snapshot-1.jpg";  // beside --snapshot's file
+  const milliseconds timeout(10000);
+  PtyChild kvnet(
+      {KvnetBinary(), "live", "--udp", address, "--seconds", "60", "--snapshot", first.string()},
+      liveEnv_);
+  ASSERT_TRUE(kvnet.WaitFor("keys: c snapshot, q quit\n", timeout)) << kvnet.Output();
+  Child device({DeviceBinary(), "--target", address, "--duration", "30", "--realtime", "--quiet"},
+               {}, dir_.path() / "device.out");
+  ASSERT_TRUE(kvnet.WaitFor("snapshot: " + first.string() + " (", timeout)) << kvnet.Output();
+  kvnet.Send("c");
+  ASSERT_TRUE(kvnet.WaitFor("key: snapshot\n", timeout)) << kvnet.Output();
+  ASSERT_TRUE(kvnet.WaitFor("snapshot: " + keyed.string() + " (", timeout)) << kvnet.Output();
+  kvnet.Send("q");
+  ASSERT_TRUE(kvnet.WaitFor("key: quit\n", timeout)) << kvnet.Output();
+  const std::optional<int> status = kvnet.Wait(milliseconds(10000));
+  ASSERT_TRUE(status.has_value()) << "q did not end kvnet live\n" << kvnet.Output();
+  EXPECT_EQ(*status, 0) << kvnet.Output();
+  EXPECT_EQ(kvnet.LocalModes() & (ICANON | ECHO), ICANON | ECHO) << "terminal not restored";
+  EXPECT_NE(kvnet.Output().find("snapshots 2\n"), std::string::npos) << kvnet.Output();
+  ExpectSnapshot(first, 352, 288);
+  ExpectSnapshot(keyed, 352, 288);
 }
 
 TEST_F(KvnetTest, LiveStopsCleanlyOnInterrupt) {
@@ -515,6 +568,8 @@ TEST_F(KvnetTest, BadCommandLinesAreRefusedWithUsage) {
       {"live", "--udp", "127.0.0.1:9", "--alarm-record", "/tmp/a.rec"},  // no alarm duration
       {"live", "--udp", "127.0.0.1:9", "--screenshot", "/tmp/s.png"},    // no window
       {"live", "--udp", "127.0.0.1:9", "--frobnicate"},                  // unknown option
+      {"live", "--udp", "127.0.0.1:9", "--snapshot"},                    // no snapshot path
+      {"replay", "a.rec", "--snapshot"},                                 // no snapshot path
       {"replay"},                                                        // no file
       {"replay", "a.rec", "b.rec"},                                      // two files
       {"replay", "a.rec", "--speed", "5"},                               // beyond the fastest
@@ -602,7 +657,12 @@ TEST_F(KvnetTest, ReplayTakesSingleKeysFromATerminalAndRestoresIt) {
   const milliseconds timeout(5000);
 
   {
-    PtyChild kvnet({KvnetBinary(), "replay", record.string(), "--paused"}, liveEnv_);
+    // --snapshot saves the picture held by the pause; 'c' saves another beside it.
+    const fs::path first = dir_.path() / "paused.jpg";
+    const fs::path keyed = dir_.path() / "kvnet-snapshot-1.jpg";
+    PtyChild kvnet(
+        {KvnetBinary(), "replay", record.string(), "--paused", "--snapshot", first.string()},
+        liveEnv_);
     ASSERT_TRUE(kvnet.WaitFor("keys: ", timeout)) << kvnet.Output();
     const tcflag_t raw = kvnet.LocalModes();
     EXPECT_EQ(raw & (ICANON | ECHO), 0u) << "keys come without Enter and are not echoed";
@@ -611,6 +671,13 @@ TEST_F(KvnetTest, ReplayTakesSingleKeysFromATerminalAndRestoresIt) {
     for (int i = 0; i < 3; ++i) {
       ASSERT_TRUE(kvnet.WaitFor("replay: 00:00" + total + "\n", timeout)) << kvnet.Output();
     }
+    EXPECT_NE(kvnet.Output().find("snapshot: " + first.string() + " ("), std::string::npos)
+        << kvnet.Output();
+    kvnet.Send("c");
+    ASSERT_TRUE(kvnet.WaitFor("key: snapshot\n", timeout)) << kvnet.Output();
+    ASSERT_TRUE(kvnet.WaitFor("snapshot: " + keyed.string() + " (", timeout)) << kvnet.Output();
+    ExpectSnapshot(first, 352, 288);
+    ExpectSnapshot(keyed, 352, 288);
     kvnet.Send("+");
     EXPECT_TRUE(kvnet.WaitFor("key: faster: speed level 1 (x2)\n", timeout)) << kvnet.Output();
     kvnet.Send("0");
@@ -736,6 +803,12 @@ TEST_F(KvnetTest, DemoExitsZeroAndLeavesScreenshotRecordingsAndSound) {
 
   EXPECT_GE(CheckRecordFile(out / "demo-normal.rec"), 1u);
   EXPECT_GE(CheckRecordFile(out / "demo-alarm.rec"), 1u);
+  // One snapshot from the live view, one from the replay while it was paused.
+  ExpectSnapshot(out / "demo-live.jpg", 352, 288);
+  ExpectSnapshot(out / "demo-replay-paused.jpg", 352, 288);
+  const size_t pausedShot =
+      replayText.find("snapshot: " + (out / "demo-replay-paused.jpg").string());
+  EXPECT_LT(pausedShot, replayText.find("replay: continue after the snapshot")) << text;
   const std::string wav = ReadFile(out / "demo-audio.wav");
   ASSERT_GE(wav.size(), 44u);
   EXPECT_EQ(wav.substr(0, 4), "RIFF");

@@ -1,43 +1,57 @@
-// The simulated camera's audio encoder (libavcodec: G.711 A/mu-law, G.726 in RFC 3551 packing).
+// The simulated camera's audio encoder: G.711 through libavcodec, G.726 through spandsp.
 #include "tools/kvdevice/audio_encoder.h"
 
+#include <cmath>  // before spandsp, whose telephony header defines lrint as a macro
 #include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+// clang-format off
+#include <spandsp/telephony.h>
+#include <spandsp/bitstream.h>
+#include <spandsp/g726.h>
+// clang-format on
 }
+// telephony.h turns these into truncating casts for C++; nothing here should see that.
+#undef lrint
+#undef lrintf
 
 namespace kvdevice {
 
 std::unique_ptr<AudioEncoder> AudioEncoder::Create(AudioCodec codec, int frameSamples,
                                                    std::string& error) {
-  const char* name = nullptr;
-  int64_t bitRate = 64000;
-  switch (codec) {
-    case AudioCodec::kNone:
-      error = "no audio codec";
-      return nullptr;
-    case AudioCodec::kG711A:
-      name = "pcm_alaw";
-      break;
-    case AudioCodec::kG711U:
-      name = "pcm_mulaw";
-      break;
-    default:
-      // g726le packs the code words from the least significant bit, as RFC 3551 does.
-      name = "g726le";
-      bitRate = int64_t{AudioBitsPerSample(codec)} * 8000;
-      break;
+  const int bits = AudioBitsPerSample(codec);
+  if (bits == 0) {
+    error = "no audio codec";
+    return nullptr;
   }
+  // Whole bytes per frame: no code may straddle two datagrams.
+  if (frameSamples <= 0 || frameSamples % 8 != 0) {
+    error = "audio frames must hold a positive multiple of 8 samples";
+    return nullptr;
+  }
+  std::unique_ptr<AudioEncoder> e(new AudioEncoder());
+  e->frameSamples_ = frameSamples;
+  if (codec != AudioCodec::kG711A && codec != AudioCodec::kG711U) {
+    // spandsp's G.726 follows the standard at every rate. libavcodec's departs from it at
+    // 40 kbit/s (only its own decoder reads that back well), so it is not used for G.726.
+    // RIGHT packing puts the first code in the low bits of the first byte, as RFC 3551 does.
+    e->g726_ = g726_init(nullptr, bits * 8000, G726_ENCODING_LINEAR, G726_PACKING_RIGHT);
+    if (e->g726_ == nullptr) {
+      error = "cannot start spandsp's G.726 encoder";
+      return nullptr;
+    }
+    return e;
+  }
+
+  const char* name = codec == AudioCodec::kG711A ? "pcm_alaw" : "pcm_mulaw";
   const AVCodec* found = avcodec_find_encoder_by_name(name);
   if (found == nullptr) {
     error = std::string("libavcodec has no ") + name + " encoder";
     return nullptr;
   }
-  std::unique_ptr<AudioEncoder> e(new AudioEncoder());
-  e->frameSamples_ = frameSamples;
   AVCodecContext* c = e->context_ = avcodec_alloc_context3(found);
   e->frame_ = av_frame_alloc();
   e->packet_ = av_packet_alloc();
@@ -47,7 +61,7 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Create(AudioCodec codec, int frameSa
   }
   c->sample_rate = 8000;
   c->sample_fmt = AV_SAMPLE_FMT_S16;
-  c->bit_rate = bitRate;
+  c->bit_rate = 64000;
   c->time_base = AVRational{1, 8000};
   av_channel_layout_default(&c->ch_layout, 1);
   if (avcodec_open2(c, found, nullptr) < 0) {
@@ -66,6 +80,7 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Create(AudioCodec codec, int frameSa
 }
 
 AudioEncoder::~AudioEncoder() {
+  if (g726_ != nullptr) g726_free(g726_);
   av_packet_free(&packet_);
   av_frame_free(&frame_);
   avcodec_free_context(&context_);
@@ -73,6 +88,14 @@ AudioEncoder::~AudioEncoder() {
 
 bool AudioEncoder::encode(const int16_t* samples, std::vector<uint8_t>& out) {
   out.clear();
+  if (g726_ != nullptr) {
+    // At most 5 bits a sample; whole bytes per frame, so no bits wait in the packer.
+    out.resize(static_cast<size_t>(frameSamples_) * 5 / 8);
+    const int bytes = g726_encode(g726_, out.data(), samples, frameSamples_);
+    if (bytes <= 0 || static_cast<size_t>(bytes) > out.size()) return false;
+    out.resize(static_cast<size_t>(bytes));
+    return true;
+  }
   if (av_frame_make_writable(frame_) < 0) return false;
   std::memcpy(frame_->data[0], samples, sizeof(int16_t) * static_cast<size_t>(frameSamples_));
   if (avcodec_send_frame(context_, frame_) < 0) return false;

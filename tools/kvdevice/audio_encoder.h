@@ -1,4 +1,5 @@
-// The simulated camera's audio encoder (libavcodec: G.711 A/mu-law, G.726 in RFC 3551 packing).
+// The simulated camera's audio encoder: G.711 A/mu-law through libavcodec, G.726 at 16, 24, 32
+// and 40 kbit/s through spandsp (codes packed least significant bit first, as RFC 3551 has it).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@ extern "C" {
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
+struct g726_state_s;
 }
 
 namespace kvdevice {
@@ -31,6 +33,7 @@ class AudioEncoder {
   AVCodecContext* context_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVPacket* packet_ = nullptr;
+  g726_state_s* g726_ = nullptr;  // set for G.726, whose coder is spandsp's
   int frameSamples_ = 0;
 };
 

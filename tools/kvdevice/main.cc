@@ -1,5 +1,6 @@
 // kvdevice: plays an IP camera on loopback. Encodes a generated pattern and tone (or a media
-// file) and sends it to a receiver as the proprietary UDP stream, optionally with faults.
+// file) and sends it to a receiver as the proprietary UDP stream, or serves it over RTSP on a
+// TCP port, optionally with faults.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -9,6 +10,7 @@
 #include "tools/kvdevice/media_source.h"
 #include "tools/kvdevice/options.h"
 #include "tools/kvdevice/proprietary_sender.h"
+#include "tools/kvdevice/rtsp_server.h"
 #include "tools/kvdevice/stream_dump.h"
 #include "tools/kvdevice/udp_socket.h"
 
@@ -40,6 +42,11 @@ int main(int argc, char** argv) {
   const Options& options = *parsed;
   // Encoder statistics only with the progress line; warnings always.
   av_log_set_level(options.quiet ? AV_LOG_ERROR : AV_LOG_WARNING);
+  if (!options.rtsp.listen.empty()) {
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    return RunRtspServer(options, [] { return gInterrupted == 0; });
+  }
 
   std::unique_ptr<MediaSource> source = MediaSource::Create(options, error);
   if (source == nullptr) {

@@ -6,6 +6,8 @@
 #include <map>
 #include <string_view>
 
+#include "tools/kvdevice/rtsp_options.h"
+
 namespace kvdevice {
 namespace {
 
@@ -95,7 +97,8 @@ int AudioBitsPerSample(AudioCodec codec) {
 
 std::string UsageText() {
   return "usage: kvdevice [options]\n"
-         "Plays an IP camera: sends the proprietary UDP stream to a target address.\n"
+         "Plays an IP camera: sends the proprietary UDP stream to a target address, or serves\n"
+         "RTSP on a TCP port (--listen).\n"
          "  --target HOST:PORT        where to send (default 127.0.0.1:554; [::1]:554 for IPv6)\n"
          "  --bind ADDRESS            local address to send from (e.g. 127.0.0.2)\n"
          "  --input FILE              media file to re-encode (default: generated pattern)\n"
@@ -113,14 +116,15 @@ std::string UsageText() {
          "  --generation N            device-generation byte (default 0)\n"
          "  --max-payload BYTES       largest payload per datagram (default 1400)\n"
          "  --realtime | --fast       pace by the media clock (default) or send at once\n"
-         "  --duration SECONDS        how long to stream (default 10)\n"
+         "  --duration SECONDS        how long to stream (default 10; with --listen: until stopped)\n"
          "  --frames N                number of pictures to send (overrides --duration)\n"
          "  --dump PREFIX             write PREFIX.video, PREFIX.audio and PREFIX.log\n"
          "  --seed N                  seed of the fault injection (default 1)\n"
          "  --reorder N               shuffle datagrams within a window of N\n"
          "  --reorder-percent P       hold back only P% of datagrams (within the window)\n"
          "  --duplicate P --drop P --truncate P --garbage P --bad-length P   percent\n"
-         "  --quiet                   print only the summary line\n";
+         "  --quiet                   print only the summary line\n" +
+         RtspUsageText();
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, bool& help) {
@@ -153,11 +157,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
       inlineValue = true;
     }
     auto known = kTakesValue.find(name);
-    if (known == kTakesValue.end()) {
+    std::optional<bool> rtspTakesValue = RtspOptionTakesValue(name);
+    if (known == kTakesValue.end() && !rtspTakesValue) {
       error = "unknown option: --" + name;
       return std::nullopt;
     }
-    if (known->second && !inlineValue) {
+    const bool takesValue = rtspTakesValue ? *rtspTakesValue : known->second;
+    if (takesValue && !inlineValue) {
       if (i + 1 >= argc) {
         error = "missing value for --" + name;
         return std::nullopt;
@@ -165,7 +171,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
       value = argv[++i];
     }
     bool ok = true;
-    if (name == "help") {
+    if (rtspTakesValue) {
+      ok = ApplyRtspOption(name, value, o.rtsp);
+    } else if (name == "help") {
       help = true;
       return std::nullopt;
     } else if (name == "target") {
@@ -223,8 +231,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
       o.realTime = false;
     } else if (name == "duration") {
       ok = ToDouble(value, o.durationSeconds) && o.durationSeconds > 0;
+      o.durationGiven = true;
     } else if (name == "frames") {
       ok = IntIn(value, 1, INT64_MAX, o.durationFrames);
+      o.durationGiven = true;
     } else if (name == "dump") {
       o.dumpPrefix = value;
       ok = !value.empty();
@@ -251,6 +261,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error, b
       error = "bad value for --" + name + ": " + value;
       return std::nullopt;
     }
+  }
+  if (std::string rtspError = CheckRtspOptions(o); !rtspError.empty()) {
+    error = rtspError;
+    return std::nullopt;
   }
   if (o.videoCodec == VideoCodec::kH264 && o.slices > o.height / 16) {
     error = "more slices than macroblock rows";

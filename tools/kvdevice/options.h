@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,35 @@ struct FaultOptions {
   }
 };
 
+// The RTSP server (--listen): what it announces, how it packetises and which faults it plays.
+struct RtspOptions {
+  std::string listen;           // HOST:PORT of the TCP port; empty: send the UDP stream instead
+  std::string banner = "v200";  // Server header: "v200", "plain" or "none"
+  std::string user, password;   // a user name asks for Digest authentication
+  std::string realm = "MorvaLinder";
+  std::string nonce = "5d41402abc4b2a76b9719d911017c592";
+  std::string sessionId;            // empty: a decimal id per session
+  int sessionTimeout = 0;           // seconds announced as ";timeout=N" (0: none)
+  bool expireSessions = false;      // forget a session that sent no request for its timeout
+  std::string control = "trackid";  // track controls: "trackid", "stream" or "absolute"
+  bool aggregate = false;           // STAP-A for small H.264 units
+  int jpegSampling = 420;           // 420 (type 1) or 422 (type 0)
+  int jpegRestart = 0;              // restart interval in MCUs; non-zero gives types 64/65
+  int jpegQuality = 80;             // libjpeg quality
+  int jpegQ = 255;                  // RFC 2435 Q field, 128..255: tables in-band
+  bool mpeg4ConfigAlone = true;     // configuration headers in a packet of their own
+  // Faults.
+  std::map<std::string, int> refuse;  // method -> status code answered instead
+  std::string noAnswerFrom;           // from this method on ("ALL": from the start) answer nothing
+  int answerPieces = 1;               // answers written in this many TCP segments
+  int answerGapMs = 30;               // pause between the pieces
+  double dropAfterSeconds = 0;        // close the connection this long after PLAY
+  double stallAfterSeconds = 0;       // stop sending media this long after PLAY
+  bool rtcp = false;                  // RTCP sender reports every second
+  double strayTextSeconds = 0;        // RTSP text between interleaved packets, every N seconds
+  double oversizePercent = 0;         // junk packets of 4097..32767 bytes after P% of packets
+};
+
 struct Options {
   std::string input;  // media file; empty = generated pattern and tone
   VideoCodec videoCodec = VideoCodec::kH264;
@@ -48,11 +78,13 @@ struct Options {
   std::string bindAddress;  // empty = any local address
   bool realTime = true;
   double durationSeconds = 10;
+  bool durationGiven = false;  // --duration or --frames was given
   int64_t durationFrames = 0;  // when non-zero, overrides durationSeconds
   int maxPayload = 1400;
   std::string dumpPrefix;  // writes PREFIX.video, PREFIX.audio and PREFIX.log
   bool quiet = false;
   FaultOptions faults;
+  RtspOptions rtsp;
 };
 
 // Parses argv; on failure returns nothing and fills error. "--help" sets help.

@@ -2,6 +2,7 @@
 #include "tools/kvdevice/udp_socket.h"
 
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -117,5 +118,13 @@ bool UdpSocket::send(const uint8_t* data, size_t size) {
 }
 
 std::string UdpSocket::errorText() const { return std::strerror(lastError_); }
+
+int UdpSocket::localPort() const {
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
+  if (local.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+}
 
 }  // namespace kvdevice

@@ -21,6 +21,8 @@ class UdpSocket {
   // Sends one datagram to the target; false on a send error (errorText() says which).
   bool send(const uint8_t* data, size_t size);
   std::string errorText() const;
+  // The local port the socket sends from (0 before the first send when it was not bound).
+  int localPort() const;
 
  private:
   UdpSocket() = default;

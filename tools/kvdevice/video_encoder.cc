@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "tools/kvdevice/jpeg_encoder.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/dict.h>
@@ -11,8 +13,26 @@ extern "C" {
 }
 
 namespace kvdevice {
+namespace {
 
-std::unique_ptr<VideoEncoder> VideoEncoder::Create(const Options& o, std::string& error) {
+class AvcodecEncoder : public VideoEncoder {
+ public:
+  static std::unique_ptr<AvcodecEncoder> Create(const Options& options, std::string& error);
+  ~AvcodecEncoder() override;
+  AVFrame* picture() override;
+  bool encode(int64_t number, bool forceKey, std::vector<EncodedPicture>& out) override;
+  void flush(std::vector<EncodedPicture>& out) override;
+
+ private:
+  AvcodecEncoder() = default;
+  bool receive(std::vector<EncodedPicture>& out);
+
+  AVCodecContext* context_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* packet_ = nullptr;
+};
+
+std::unique_ptr<AvcodecEncoder> AvcodecEncoder::Create(const Options& o, std::string& error) {
   const char* name = o.videoCodec == VideoCodec::kH264    ? "libx264"
                      : o.videoCodec == VideoCodec::kMpeg4 ? "mpeg4"
                                                           : "mjpeg";
@@ -21,7 +41,7 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Create(const Options& o, std::string
     error = std::string("libavcodec has no ") + name + " encoder";
     return nullptr;
   }
-  std::unique_ptr<VideoEncoder> e(new VideoEncoder());
+  std::unique_ptr<AvcodecEncoder> e(new AvcodecEncoder());
   AVCodecContext* c = e->context_ = avcodec_alloc_context3(codec);
   e->frame_ = av_frame_alloc();
   e->packet_ = av_packet_alloc();
@@ -70,30 +90,30 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Create(const Options& o, std::string
   return e;
 }
 
-VideoEncoder::~VideoEncoder() {
+AvcodecEncoder::~AvcodecEncoder() {
   av_packet_free(&packet_);
   av_frame_free(&frame_);
   avcodec_free_context(&context_);
 }
 
-AVFrame* VideoEncoder::picture() {
+AVFrame* AvcodecEncoder::picture() {
   // The encoder may still hold a reference to the previous picture.
   if (av_frame_make_writable(frame_) < 0) return nullptr;
   return frame_;
 }
 
-bool VideoEncoder::encode(int64_t number, bool forceKey, std::vector<EncodedPicture>& out) {
+bool AvcodecEncoder::encode(int64_t number, bool forceKey, std::vector<EncodedPicture>& out) {
   frame_->pts = number;
   frame_->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   if (avcodec_send_frame(context_, frame_) < 0) return false;
   return receive(out);
 }
 
-void VideoEncoder::flush(std::vector<EncodedPicture>& out) {
+void AvcodecEncoder::flush(std::vector<EncodedPicture>& out) {
   if (avcodec_send_frame(context_, nullptr) >= 0) receive(out);
 }
 
-bool VideoEncoder::receive(std::vector<EncodedPicture>& out) {
+bool AvcodecEncoder::receive(std::vector<EncodedPicture>& out) {
   for (;;) {
     int result = avcodec_receive_packet(context_, packet_);
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
@@ -105,6 +125,15 @@ bool VideoEncoder::receive(std::vector<EncodedPicture>& out) {
     out.push_back(std::move(picture));
     av_packet_unref(packet_);
   }
+}
+
+}  // namespace
+
+std::unique_ptr<VideoEncoder> VideoEncoder::Create(const Options& options, std::string& error) {
+  if (options.videoCodec == VideoCodec::kMjpeg && !options.rtsp.listen.empty()) {
+    return CreateJpegEncoder(options, error);
+  }
+  return AvcodecEncoder::Create(options, error);
 }
 
 }  // namespace kvdevice

@@ -1,4 +1,4 @@
-// The simulated camera's video encoder (libavcodec: libx264, mpeg4 or mjpeg).
+// The simulated camera's video encoders (libavcodec: libx264, mpeg4 or mjpeg; libjpeg).
 #pragma once
 
 #include <cstdint>
@@ -9,9 +9,7 @@
 #include "tools/kvdevice/options.h"
 
 extern "C" {
-struct AVCodecContext;
 struct AVFrame;
-struct AVPacket;
 }
 
 namespace kvdevice {
@@ -24,23 +22,17 @@ struct EncodedPicture {
 
 class VideoEncoder {
  public:
+  // libavcodec's libx264, mpeg4 or mjpeg; for an RTSP stream's MJPEG, libjpeg (JpegEncoder),
+  // which keeps the standard Huffman tables RFC 2435 needs and writes restart markers.
   static std::unique_ptr<VideoEncoder> Create(const Options& options, std::string& error);
-  ~VideoEncoder();
+  virtual ~VideoEncoder() = default;
 
   // The picture to fill before encode(); writable, planar 4:2:0 at the stream's size.
-  AVFrame* picture();
+  virtual AVFrame* picture() = 0;
   // Encodes the filled picture as `number`; appends every picture the encoder finished.
-  bool encode(int64_t number, bool forceKey, std::vector<EncodedPicture>& out);
+  virtual bool encode(int64_t number, bool forceKey, std::vector<EncodedPicture>& out) = 0;
   // Drains the encoder at the end of the stream.
-  void flush(std::vector<EncodedPicture>& out);
-
- private:
-  VideoEncoder() = default;
-  bool receive(std::vector<EncodedPicture>& out);
-
-  AVCodecContext* context_ = nullptr;
-  AVFrame* frame_ = nullptr;
-  AVPacket* packet_ = nullptr;
+  virtual void flush(std::vector<EncodedPicture>& out) = 0;
 };
 
 }  // namespace kvdevice

@@ -1,7 +1,8 @@
 // kvnet demo: the simulated camera on loopback and a live client against it, end to end through
 // the public interface: view (in an X11 window, on a private Xvfb when there is no display),
-// sound into a WAV file, a normal and an alarm recording, events, status and a screenshot; then
-// the normal recording is replayed into the same window at twice its speed to its end.
+// sound into a WAV file, a normal and an alarm recording, events, status, a screenshot and a
+// JPEG snapshot; then the normal recording is opened paused, a snapshot is taken of the held
+// picture, and it is replayed into the same window at twice its speed to its end.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -107,6 +108,13 @@ uint32_t DescribeRecording(const char* label, const std::string& path) {
   return info->indexPoints;
 }
 
+// "PATH: N bytes" for a snapshot file, or "not written".
+std::string DescribeSnapshot(const std::string& path) {
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(path, ec);
+  return ec ? "not written" : Format("%s: %ju bytes", path.c_str(), size);
+}
+
 // The last line the device wrote (its "kvdevice sent: ..." summary).
 std::string LastLine(const std::string& path) {
   std::ifstream file(path);
@@ -170,6 +178,8 @@ int RunDemo(int argc, char** argv) {
   const std::string alarmPath = (out / "demo-alarm.rec").string();
   const std::string screenshotPath = (out / "demo-window.png").string();
   const std::string replayScreenshotPath = (out / "demo-replay.png").string();
+  const std::string liveSnapshotPath = (out / "demo-live.jpg").string();
+  const std::string pausedSnapshotPath = (out / "demo-replay-paused.jpg").string();
   const std::string deviceLog = (out / "kvdevice.log").string();
   std::string wavPath;
   const char* audioOut = std::getenv("KVNET_AUDIO_OUT");
@@ -178,8 +188,8 @@ int RunDemo(int argc, char** argv) {
     ::setenv("KVNET_AUDIO_OUT", ("wav:" + wavPath).c_str(), 1);
   }
   // Files of an earlier run must not pass for this run's results.
-  for (const std::string& stale :
-       {normalPath, alarmPath, screenshotPath, replayScreenshotPath, wavPath, deviceLog}) {
+  for (const std::string& stale : {normalPath, alarmPath, screenshotPath, replayScreenshotPath,
+                                   liveSnapshotPath, pausedSnapshotPath, wavPath, deviceLog}) {
     if (!stale.empty()) fs::remove(stale, ec);
   }
 
@@ -216,6 +226,8 @@ int RunDemo(int argc, char** argv) {
   options.alarmExtendBy = kAlarmExtendBy;
   options.seconds = kClientSeconds;
   options.screenshotPath = screenshotPath;
+  options.snapshotPath = liveSnapshotPath;
+  options.keys = false;
 
   // The device starts once the client listens, so its first key frame is not lost.
   std::unique_ptr<ChildProcess> deviceProcess;
@@ -241,7 +253,8 @@ int RunDemo(int argc, char** argv) {
   if (!wavPath.empty()) ::setenv("KVNET_AUDIO_OUT", "null", 1);
   ReplayResult replay;
   if (!Interrupted()) {
-    PrintLine(Format("demo: replaying %s at speed level %d%s", normalPath.c_str(), kReplaySpeed,
+    PrintLine(Format("demo: replaying %s at speed level %d%s, after a snapshot while paused",
+                     normalPath.c_str(), kReplaySpeed,
                      window != nullptr ? " in the same window" : " without a window"));
     ReplayOptions replayOptions;
     replayOptions.path = normalPath;
@@ -249,6 +262,10 @@ int RunDemo(int argc, char** argv) {
     replayOptions.seconds = kReplaySeconds;
     replayOptions.sound = false;
     replayOptions.keys = false;
+    // Opened paused: the held first picture is saved, then the replay goes on.
+    replayOptions.startPaused = true;
+    replayOptions.snapshotPath = pausedSnapshotPath;
+    replayOptions.resumeAfterSnapshot = true;
     if (window != nullptr) replayOptions.screenshotPath = replayScreenshotPath;
     replay = ReplaySession(replayOptions, window.get()).Run();
   }
@@ -292,10 +309,13 @@ int RunDemo(int argc, char** argv) {
                          ? (replayScreenshotPath + " (blank: no picture was drawn)").c_str()
                          : replayScreenshotPath.c_str()));
   }
+  PrintLine(Format("  %-20s %s", "live snapshot", DescribeSnapshot(liveSnapshotPath).c_str()));
+  PrintLine(Format("  %-20s %s", "paused snapshot", DescribeSnapshot(pausedSnapshotPath).c_str()));
   PrintLine(Format("  %-20s %s", "device", LastLine(deviceLog).c_str()));
   PrintLine(Format("  %-20s %s", "output folder", out.c_str()));
 
   const bool ok = result.started && result.pictures > 0 && normalIndex > 0 &&
+                  result.snapshotWritten && replay.snapshotWritten &&
                   (!result.windowUsed || (result.screenshotWritten && !result.screenshotBlank)) &&
                   replay.opened && replay.endEvent &&
                   (!replay.windowUsed || (replay.screenshotWritten && !replay.screenshotBlank)) &&

@@ -17,7 +17,8 @@ int RunLive(int argc, char** argv) {
         "usage: kvnet live --udp HOST:PORT [--window] [--sound] [--record PATH "
         "[--record-seconds N]]\n"
         "                  [--alarm-record PATH --alarm-seconds N] [--seconds N] "
-        "[--screenshot FILE.png]");
+        "[--screenshot FILE.png]\n"
+        "                  [--snapshot FILE.jpg]");
     return 2;
   }
   InstallInterruptHandler();
@@ -30,7 +31,8 @@ int RunLive(int argc, char** argv) {
   if (!result.started) return 1;
   PrintLine("summary: pictures decoded " + std::to_string(result.pictures) + ", average " +
             std::to_string(result.averageKbps()) + " kbit/s, events " +
-            std::to_string(EventLog::Instance().Total()));
+            std::to_string(EventLog::Instance().Total()) + ", snapshots " +
+            std::to_string(result.snapshots));
   return 0;
 }
 

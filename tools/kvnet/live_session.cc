@@ -5,13 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
 #include "KvNetClient.h"
 #include "kvnet/console.h"
 #include "kvnet/event_names.h"
+#include "kvnet/snapshot_requests.h"
+#include "kvnet/terminal_keys.h"
 #include "kvnet/video_window.h"
 
 namespace kvnet {
@@ -21,14 +22,10 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kTick{50};
+// How long a stopping client still waits for a snapshot it was asked for.
+constexpr milliseconds kSnapshotGrace{1000};
 
-// Record paths must name a directory; a bare file name is taken as one in the current folder.
-std::string RecordPathFor(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
-}
+const char* const kKeyHelp = "keys: c snapshot, q quit";
 
 bool ParseInt(const char* text, int low, int high, int* out) {
   char* end = nullptr;
@@ -64,7 +61,8 @@ bool ParseLiveOptions(int argc, char** argv, LiveOptions* options, std::string* 
       options->window = true;
     } else if (arg == "--sound") {
       options->sound = true;
-    } else if (arg == "--record" || arg == "--alarm-record" || arg == "--screenshot") {
+    } else if (arg == "--record" || arg == "--alarm-record" || arg == "--screenshot" ||
+               arg == "--snapshot") {
       const char* text = value();
       if (text == nullptr || *text == '\0') {
         *error = arg + " needs a path";
@@ -72,6 +70,7 @@ bool ParseLiveOptions(int argc, char** argv, LiveOptions* options, std::string* 
       }
       (arg == "--record"         ? options->recordPath
        : arg == "--alarm-record" ? options->alarmPath
+       : arg == "--snapshot"     ? options->snapshotPath
                                  : options->screenshotPath) = text;
     } else if (arg == "--record-seconds") {
       if (!intValue(0, 86400, &options->recordSeconds)) return false;
@@ -138,8 +137,13 @@ LiveResult LiveSession::Run(const std::function<void()>& onListening) {
   }
   if (onListening) onListening();
 
-  const std::string recordPath = RecordPathFor(options_.recordPath);
-  const std::string alarmPath = RecordPathFor(options_.alarmPath);
+  // Record paths must name a directory; a bare file name is taken as one in the current folder.
+  const std::string recordPath = AbsolutePath(options_.recordPath);
+  const std::string alarmPath = AbsolutePath(options_.alarmPath);
+  SnapshotRequests snapshots(options_.snapshotPath);
+  bool snapshotAsked = false;
+  std::unique_ptr<TerminalKeys> keys = options_.keys ? TerminalKeys::Open() : nullptr;
+  if (keys != nullptr) PrintLine(kKeyHelp);
   bool recordsTried = false;
   Clock::time_point alarmStart;
   int second = 0;
@@ -156,10 +160,30 @@ LiveResult LiveSession::Run(const std::function<void()>& onListening) {
       PrintLine("live: window closed");
       break;
     }
+    bool quit = false;
+    for (int key = keys != nullptr ? keys->Poll() : TerminalKeys::kNone;
+         key != TerminalKeys::kNone && !quit; key = keys->Poll()) {
+      if (key == 'c') {
+        PrintLine("key: snapshot");
+        snapshots.RequestNext(client);
+      } else if (key == 'q' || key == 'Q') {
+        PrintLine("key: quit");
+        quit = true;
+      } else {
+        PrintLine(kKeyHelp);
+      }
+    }
+    if (quit) break;
+    snapshots.Poll();
     const bool connected = KVNET_GetClientState(client) == LINK_CONNECTED ||
                            EventLog::Instance().Seen(KV_EVENT_LINK, LINK_CONNECTED);
     result.connected = result.connected || connected;
 
+    // The snapshot is asked for once the stream is there; the next picture shown is saved.
+    if (connected && !snapshotAsked && !options_.snapshotPath.empty()) {
+      snapshotAsked = true;
+      snapshots.Request(client, options_.snapshotPath);
+    }
     // Recordings start once the stream is there, so their headers carry its codecs and size.
     if (connected && !recordsTried) {
       recordsTried = true;
@@ -216,6 +240,11 @@ LiveResult LiveSession::Run(const std::function<void()>& onListening) {
     std::this_thread::sleep_for(kTick);
   }
 
+  keys.reset();  // the terminal is itself again before the last lines
+  snapshots.Finish(kSnapshotGrace);
+  result.snapshotWritten =
+      !options_.snapshotPath.empty() && snapshots.Written(options_.snapshotPath);
+  result.snapshots = snapshots.WrittenCount();
   if (window != nullptr && !options_.screenshotPath.empty()) {
     std::string error;
     result.screenshotWritten =

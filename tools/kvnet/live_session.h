@@ -26,6 +26,8 @@ struct LiveOptions {
   int alarmExtendBy = 0;
   int seconds = 0;             // 0: until Ctrl-C
   std::string screenshotPath;  // PNG of the window taken just before the client stops
+  std::string snapshotPath;    // JPEG of the first picture shown once the stream is there
+  bool keys = true;            // read keys when standard input is a terminal
 };
 
 struct LiveResult {
@@ -40,6 +42,8 @@ struct LiveResult {
   bool recordStarted = false;
   bool alarmStarted = false;
   bool alarmExtended = false;
+  bool snapshotWritten = false;  // the --snapshot file was written
+  int snapshots = 0;             // snapshot files written in all
   double runSeconds = 0;
 
   int averageKbps() const {

@@ -15,7 +15,7 @@ int RunReplay(int argc, char** argv) {
     PrintError("kvnet replay: " + error);
     PrintError(
         "usage: kvnet replay FILE [--window] [--paused] [--seconds N] [--speed L] "
-        "[--screenshot FILE.png] [--no-sound]");
+        "[--screenshot FILE.png] [--snapshot FILE.jpg] [--no-sound]");
     return 2;
   }
   InstallInterruptHandler();
@@ -26,10 +26,10 @@ int RunReplay(int argc, char** argv) {
   const ReplayResult result = ReplaySession(options).Run();
   KVNET_Cleanup();
   if (!result.opened) return 1;
-  PrintLine(Format("summary: length %s, stopped at %s, end of file %s",
+  PrintLine(Format("summary: length %s, stopped at %s, end of file %s, snapshots %d",
                    MinutesSeconds(result.totalSeconds).c_str(),
                    MinutesSeconds(result.lastPosition).c_str(),
-                   result.endEvent ? "reached" : "not reached"));
+                   result.endEvent ? "reached" : "not reached", result.snapshots));
   return 0;
 }
 

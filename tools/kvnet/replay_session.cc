@@ -12,6 +12,7 @@
 #include "KvNetClient.h"
 #include "kvnet/console.h"
 #include "kvnet/record_file_info.h"
+#include "kvnet/snapshot_requests.h"
 #include "kvnet/terminal_keys.h"
 #include "kvnet/video_window.h"
 
@@ -28,11 +29,13 @@ constexpr milliseconds kPositionInterval{500};
 // speed or faster, longer at the slow levels.
 constexpr milliseconds kDrainLimit{2000};
 constexpr unsigned kSeekStep = 10;
+// How long a closing replay still waits for a snapshot it was asked for.
+constexpr milliseconds kSnapshotGrace{1000};
 constexpr int kSpeedLimit = 4;
 
 const char* const kKeyHelp =
     "keys: space pause/continue, s step, + faster, - slower, 0 normal speed, , . or arrows seek "
-    "10 s, a sound, q quit";
+    "10 s, a sound, c snapshot, q quit";
 
 bool ParseInt(const char* text, int low, int high, int* out) {
   char* end = nullptr;
@@ -49,6 +52,7 @@ struct Controls {
   int speed = 0;
   bool sound = true;
   bool seeked = false;  // a seek was asked for since the main loop last looked
+  SnapshotRequests* snapshots = nullptr;
 };
 
 std::string SpeedText(int level) {
@@ -135,6 +139,10 @@ bool HandleKey(int key, Controls* c) {
                       : "key: sound could not start");
       }
       return true;
+    case 'c':
+      PrintLine("key: snapshot");
+      c->snapshots->RequestNext(c->replay);
+      return true;
     case 'q':
     case 'Q':
       PrintLine("key: quit");
@@ -172,12 +180,12 @@ bool ParseReplayOptions(int argc, char** argv, ReplayOptions* options, std::stri
         return false;
       }
       ++i;
-    } else if (arg == "--screenshot") {
+    } else if (arg == "--screenshot" || arg == "--snapshot") {
       if (value == nullptr || *value == '\0') {
-        *error = "--screenshot needs a path";
+        *error = arg + " needs a path";
         return false;
       }
-      options->screenshotPath = value;
+      (arg == "--snapshot" ? options->snapshotPath : options->screenshotPath) = value;
       ++i;
     } else if (arg.rfind("--", 0) == 0 || arg.empty()) {
       *error = "unknown option " + arg;
@@ -252,6 +260,13 @@ ReplayResult ReplaySession::Run() {
     PrintLine("replay: sound off");
   }
 
+  SnapshotRequests snapshots(options_.snapshotPath);
+  c.snapshots = &snapshots;
+  // Asked for at once: the first picture shown is saved, or the one held by the pause.
+  const bool snapshotAsked =
+      !options_.snapshotPath.empty() && snapshots.Request(c.replay, options_.snapshotPath);
+  bool resumed = false;
+
   std::unique_ptr<TerminalKeys> keys = options_.keys ? TerminalKeys::Open() : nullptr;
   if (keys != nullptr) PrintLine(kKeyHelp);
 
@@ -286,6 +301,14 @@ ReplayResult ReplaySession::Run() {
         }
       }
       if (result.quit) break;
+    }
+    snapshots.Poll();
+    if (options_.resumeAfterSnapshot && snapshotAsked && !resumed && c.paused &&
+        !snapshots.Pending()) {
+      resumed = true;
+      KVNET_ReplayContinue(c.replay);
+      c.paused = false;
+      PrintLine("replay: continue after the snapshot");
     }
     if (now >= nextPosition) {
       showPosition();
@@ -323,6 +346,9 @@ ReplayResult ReplaySession::Run() {
   }
   keys.reset();  // the terminal is itself again before the last lines
   showPosition();
+  snapshots.Finish(kSnapshotGrace);
+  result.snapshotWritten = snapshotAsked && snapshots.Written(options_.snapshotPath);
+  result.snapshots = snapshots.WrittenCount();
 
   if (window != nullptr && !options_.screenshotPath.empty()) {
     std::string error;

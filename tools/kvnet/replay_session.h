@@ -16,8 +16,10 @@ struct ReplayOptions {
   int seconds = 0;           // 0: until the end of the file
   int speed = 0;             // speed level, -4 (slowest) to 4 (fastest)
   std::string screenshotPath;
-  bool sound = true;  // a replay starts with its sound on
-  bool keys = true;   // read keys when standard input is a terminal
+  std::string snapshotPath;  // JPEG of the first picture shown (taken while paused with --paused)
+  bool resumeAfterSnapshot = false;  // a paused replay continues once the snapshot is done
+  bool sound = true;                 // a replay starts with its sound on
+  bool keys = true;                  // read keys when standard input is a terminal
 };
 
 struct ReplayResult {
@@ -30,6 +32,8 @@ struct ReplayResult {
   bool windowUsed = false;
   bool screenshotWritten = false;
   bool screenshotBlank = false;
+  bool snapshotWritten = false;  // the --snapshot file was written
+  int snapshots = 0;             // snapshot files written in all
   double runSeconds = 0;
 };
 
