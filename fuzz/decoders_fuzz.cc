@@ -4,7 +4,7 @@
 // picture that comes out is converted into packed surface memory and stretched, as the
 // renderer would. The decoders are made once and reset between inputs: libavcodec is flushed
 // (as the worker flushes at a new parameter set), OpenH264 drained (as at the end of a
-// stream), XviD given the same stream headers again.
+// stream), XviD made anew by its wrapper at each new layer header.
 #include <cstdint>
 #include <vector>
 
@@ -186,9 +186,9 @@ bool SmallSingleSize(const std::vector<uint8_t>& frame, size_t* size) {
 }
 
 void RunXvid(const std::vector<std::vector<uint8_t>>& frames, uint8_t selector) {
-  // One decoder for all inputs (making one costs milliseconds). XviD has no reset: each input
-  // starts with the same stream headers instead (a 96x64 stream), so what an earlier input
-  // declared does not carry over.
+  // One decoder for all inputs (making one costs milliseconds): the wrapper makes a new one
+  // itself when an input brings a layer header other than the last one's, so what an earlier
+  // input declared does not carry over.
   static kv::platform::XvidDecoder* decoder = [] {
     auto* d = new kv::platform::XvidDecoder();  // lives for the whole fuzzing process
     d->Create();
@@ -202,12 +202,6 @@ void RunXvid(const std::vector<std::vector<uint8_t>>& frames, uint8_t selector) 
   // 8191x8191), which costs far more than decoding these small inputs. So headers declaring
   // more than 176x144, or a size other than the input's first, are not fed to it; pictures
   // larger than the worker's buffer (128x96 here) are still decoded, and refused, below that.
-  static const uint8_t kStreamHeaders[] = {
-      0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01, 0xB5, 0x89, 0x13, 0x00, 0x00, 0x01, 0x00,
-      0x00, 0x00, 0x01, 0x20, 0x00, 0xC4, 0x8D, 0x88, 0x00, 0x55, 0x03, 0x04, 0x08, 0x14, 0x43};
-  kv::platform::XvidPicture headers;
-  decoder->Decode(kStreamHeaders, sizeof kStreamHeaders, buffer.data(), buffer.size(), kStride,
-                  &headers);
   size_t size = 0;
   for (const auto& frame : frames) {
     if (!SmallSingleSize(frame, &size)) continue;
