@@ -3,8 +3,8 @@
 
 #include <mutex>
 
-#include "sdk/core/audio_player.h"
 #include "sdk/core/net_client.h"
+#include "sdk/media/audio_player.h"
 #include "sdk/media/av_sound.h"
 #include "sdk/sources/av_source.h"
 #include "sdk/sources/av_source_file.h"

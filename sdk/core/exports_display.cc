@@ -1,6 +1,6 @@
 // Exports: what is drawn and where.
-#include "sdk/core/display_control.h"
 #include "sdk/core/export_guard.h"
+#include "sdk/media/display_control.h"
 #include "sdk/platform/clock.h"
 #include "sdk/platform/window_system.h"
 #include "sdk/sources/av_source.h"

@@ -3,7 +3,7 @@
 
 #include "sdk/core/export_guard.h"
 #include "sdk/core/library.h"
-#include "sdk/core/log_writer.h"
+#include "sdk/state/log_writer.h"
 
 using kv::Guarded;
 

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sdk/core/display_control.h"
 #include "sdk/core/export_guard.h"
+#include "sdk/media/display_control.h"
 #include "sdk/platform/clock.h"
 #include "sdk/record/ensure_directory.h"
 #include "sdk/sources/av_source.h"

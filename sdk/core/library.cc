@@ -3,28 +3,10 @@
 
 #include <xvid.h>
 
-#include <algorithm>
-#include <mutex>
-#include <vector>
-
-#include "sdk/core/log_writer.h"
 #include "sdk/media/avcodec_loader.h"
+#include "sdk/state/log_writer.h"
 
 namespace kv {
-namespace {
-
-std::mutex gHookMutex;
-std::vector<void (*)()>& CleanupHooks() {
-  static std::vector<void (*)()> hooks;
-  return hooks;
-}
-
-}  // namespace
-
-LibraryState& Library() {
-  static LibraryState state;
-  return state;
-}
 
 int LibraryStartup(int value1, int value2, KVNET_EventCallback callback, int value4) {
   // BSD sockets need no start; the socket layer sends without SIGPIPE.
@@ -47,12 +29,7 @@ int LibraryStartup(int value1, int value2, KVNET_EventCallback callback, int val
 
 void LibraryCleanup() {
   CloseLog();
-  std::vector<void (*)()> hooks;
-  {
-    std::lock_guard<std::mutex> lock(gHookMutex);
-    hooks = CleanupHooks();
-  }
-  for (auto* hook : hooks) hook();
+  RunCleanupHooks();
   AvcodecUnload();
 }
 
@@ -62,12 +39,6 @@ int SetWaitTimes(int connectTimeout, int retryCount, int retryInterval) {
   w.retryCount = (retryCount < 0 && retryCount != -1) ? 1 : retryCount;
   w.retryInterval = retryInterval < 0 ? 10 : retryInterval;
   return 1;
-}
-
-void RegisterCleanupHook(void (*hook)()) {
-  std::lock_guard<std::mutex> lock(gHookMutex);
-  auto& hooks = CleanupHooks();
-  if (std::find(hooks.begin(), hooks.end(), hook) == hooks.end()) hooks.push_back(hook);
 }
 
 }  // namespace kv

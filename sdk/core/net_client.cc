@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "sdk/core/audio_player.h"
 #include "sdk/core/client_parts.h"
 #include "sdk/core/library.h"
+#include "sdk/media/audio_player.h"
 #include "sdk/media/bit_rate.h"
 #include "sdk/media/buffer_conduit.h"
 #include "sdk/platform/window_system.h"

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "KvNetClient.h"
-#include "sdk/core/pacing_clock.h"
-#include "sdk/media/stream_counters.h"
+#include "sdk/state/pacing_clock.h"
+#include "sdk/state/stream_counters.h"
 
 namespace kv {
 

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "sdk/core/library.h"
-#include "sdk/core/log_writer.h"
 #include "sdk/core/net_client.h"
 #include "sdk/media/avcodec_loader.h"
 #include "sdk/media/ddraw_render.h"
@@ -13,6 +11,8 @@
 #include "sdk/platform/clock.h"
 #include "sdk/platform/debug_output.h"
 #include "sdk/sources/av_source.h"
+#include "sdk/state/library_state.h"
+#include "sdk/state/log_writer.h"
 
 namespace kv {
 namespace {

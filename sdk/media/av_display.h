@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "KvNetClient.h"
-#include "sdk/core/display_control.h"
 #include "sdk/media/avcodec_h264.h"
 #include "sdk/media/conduit.h"
+#include "sdk/media/display_control.h"
 #include "sdk/media/snapshot_writer.h"
 #include "sdk/platform/critical_section.h"
 #include "sdk/platform/hi264_dec.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "sdk/core/audio_player.h"
+#include "sdk/media/audio_player.h"
 #include "sdk/platform/event.h"
 #include "sdk/platform/jthread.h"
 #include "sdk/platform/wave_out.h"

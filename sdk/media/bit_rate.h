@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "sdk/media/stream_counters.h"
 #include "sdk/platform/event.h"
 #include "sdk/platform/jthread.h"
+#include "sdk/state/stream_counters.h"
 
 namespace kv {
 

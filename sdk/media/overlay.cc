@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <mutex>
 
-#include "sdk/core/library.h"
 #include "sdk/core/net_client.h"
 #include "sdk/platform/clock.h"
+#include "sdk/state/library_state.h"
 
 namespace kv {
 

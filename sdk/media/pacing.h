@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "sdk/core/pacing_clock.h"
+#include "sdk/state/pacing_clock.h"
 
 namespace kv {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "KvNetClient.h"
-#include "sdk/core/log_writer.h"
+#include "sdk/state/log_writer.h"
 #include "sdk/media/avcodec_loader.h"
 #include "tests/support/temp_dir.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk/core/audio_player.h"
+#include "sdk/media/audio_player.h"
 #include "sdk/core/client_parts.h"
 #include "sdk/sources/av_source.h"
 

@@ -1,5 +1,5 @@
 // The log file writer and KVNET_Log.
-#include "sdk/core/log_writer.h"
+#include "sdk/state/log_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
