@@ -17,6 +17,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+# The library's package gets a shlibs file, so packages built on it depend on it correctly.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # The tools link our own library, which dpkg-shlibdeps is shown in the build tree (a file that
 # CPack reads, written once the library's folder is known); the package that holds it is named
 # by the component dependency.
@@ -26,18 +28,17 @@ set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackKvNetClient.cmake)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libkvnetclient${KVNET_SOVERSION})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libkvnetclient-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME kvnetclient-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION video)
 
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-  "KvNetClient shared library\n Receives, decodes, shows, plays and records the streams of network video\n servers and IP cameras (proprietary UDP, RTSP), replays record files.")
+  "The shared library: receives, decodes, shows, plays and records the streams of network video\nservers and IP cameras (proprietary UDP, RTSP), replays record files.")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
-  "KvNetClient development files\n The C header, the pkg-config file (kvnetclient) and the CMake package\n (find_package(KvNetClient), target KvNetClient::KvNetClient).")
+  "The development files: the C header, the pkg-config file (kvnetclient) and the CMake package\n(find_package(KvNetClient), target KvNetClient::KvNetClient).")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
-  "KvNetClient tools: kvnet and kvdevice\n kvnet views, records, replays and exports recordings to Matroska or MP4;\n kvdevice simulates an IP camera on loopback.")
+  "The tools: kvnet views, records, replays and exports recordings to Matroska or MP4;\nkvdevice simulates an IP camera on loopback.")
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS Runtime)
 set(CPACK_COMPONENT_TOOLS_DEPENDS Runtime)
 

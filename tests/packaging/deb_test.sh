@@ -20,19 +20,24 @@ tools=$(ls "$work"/packages/kvnetclient-tools_*.deb)
 field() { dpkg-deb --field "$1" "$2"; }
 # Dependencies derived from the binaries: the libraries the library and the tools link.
 for d in libc6 libxcb1 libopenh264-7 libspandsp2 libxvidcore4 libturbojpeg0; do
-  field "$lib" Depends | grep -q "$d" || fail "libkvnetclient0 does not depend on $d: $(field "$lib" Depends)"
+  grep -q "$d" <(field "$lib" Depends) || fail "libkvnetclient0 does not depend on $d: $(field "$lib" Depends)"
 done
 for d in libavformat59 libavcodec59 "libkvnetclient0 (= "; do
-  field "$tools" Depends | grep -q "$d" || fail "kvnetclient-tools does not depend on $d: $(field "$tools" Depends)"
+  grep -q "$d" <(field "$tools" Depends) || fail "kvnetclient-tools does not depend on $d: $(field "$tools" Depends)"
 done
-field "$dev" Depends | grep -q "libkvnetclient0 (= " || fail "the -dev package does not need the library"
-dpkg-deb --info "$lib" | grep -q shlibs || fail "no shlibs file"
+grep -q "libkvnetclient0 (= " <(field "$dev" Depends) || fail "the -dev package does not need the library"
+# Lists are written to files first: grep -q would end the pipe early.
+for p in "$lib" "$dev" "$tools"; do
+  dpkg-deb --contents "$p" >"$p.contents"
+  dpkg-deb --info "$p" >"$p.info"
+done
+grep -q shlibs "$lib.info" || fail "no shlibs file"
 
-dpkg-deb --contents "$lib" | grep -q './usr/lib/.*libKvNetClient.so.0$' || fail "library contents"
-dpkg-deb --contents "$dev" | grep -q './usr/include/KvNetClient.h' || fail "dev contents"
-dpkg-deb --contents "$dev" | grep -q 'pkgconfig/kvnetclient.pc' || fail "dev contents"
-dpkg-deb --contents "$tools" | grep -q './usr/share/man/man1/kvnet.1' || fail "tools contents"
-dpkg-deb --contents "$tools" | grep -q './usr/bin/kvdevice' || fail "tools contents"
+grep -q './usr/lib/.*libKvNetClient.so.0 -> libKvNetClient.so.0.1.0' "$lib.contents" || fail "library contents"
+grep -q './usr/include/KvNetClient.h' "$dev.contents" || fail "dev contents"
+grep -q 'pkgconfig/kvnetclient.pc' "$dev.contents" || fail "dev contents"
+grep -q './usr/share/man/man1/kvnet.1' "$tools.contents" || fail "tools contents"
+grep -q './usr/bin/kvdevice' "$tools.contents" || fail "tools contents"
 
 root="$work/root"
 for p in "$lib" "$dev" "$tools"; do dpkg -x "$p" "$root"; done
@@ -41,6 +46,8 @@ export PKG_CONFIG_PATH="$(dirname "$pc")"
 cc -Wall -Wextra -Werror -o "$work/live_record" "$source/examples/live_record.c" \
   $(pkg-config --cflags --libs kvnetclient)
 LD_LIBRARY_PATH="$(dirname "$(find "$root" -name libKvNetClient.so.0)")" "$work/live_record" \
-  2>&1 | grep -q usage || fail "the example does not run against the unpacked library"
-"$root/usr/bin/kvnet" --help | grep -q "export FILE" || fail "the unpacked kvnet does not run"
+  >"$work/usage.out" 2>&1 || true
+grep -q usage "$work/usage.out" || fail "the example does not run against the unpacked library"
+"$root/usr/bin/kvnet" --help >"$work/help.out"
+grep -q "export FILE" "$work/help.out" || fail "the unpacked kvnet does not run"
 echo "deb test: 1 passed, 0 failed"

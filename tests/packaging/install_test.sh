@@ -29,7 +29,8 @@ done
 [ "$(readlink "$prefix/lib/libKvNetClient.so")" = libKvNetClient.so.0 ] || fail "bad link .so"
 real="$(readlink -f "$prefix/lib/libKvNetClient.so.0")"
 [[ "$real" == */libKvNetClient.so.0.* ]] || fail "libKvNetClient.so.0 is not versioned"
-objdump -p "$real" | grep -q 'SONAME *libKvNetClient.so.0$' || fail "SONAME"
+objdump -p "$real" >"$work/objdump"
+grep -q 'SONAME *libKvNetClient.so.0$' "$work/objdump" || fail "SONAME"
 [ -z "$(find "$prefix" -name '*.a')" ] || fail "static archives installed"
 
 # Exactly the functions the header declares are exported.

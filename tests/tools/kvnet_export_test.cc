@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "kvnet/record_exporter.h"
 #include "tests/support/record_writers.h"
 #include "tests/support/server_process.h"
@@ -157,6 +161,7 @@ class KvnetExport : public ::testing::Test {
     ASSERT_EQ(::access(Kvnet().c_str(), X_OK), 0) << "build kvnet first";
     ASSERT_EQ(::access(Kvdevice().c_str(), X_OK), 0) << "build kvdevice first";
     dir_ = kv::test::MakeUniqueTempDir("kvnet-export-");
+    av_log_set_level(AV_LOG_ERROR);
   }
   void TearDown() override {
     std::error_code ec;
@@ -193,55 +198,59 @@ class KvnetExport : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(KvnetExport, RecordingsOfEachCodecPlayFromMatroskaAndMp4) {
-  const struct {
-    const char* codec;
-    const char* audio;
-    const char* ffCodec;
-    const char* mkvAudio;
-  } cases[] = {{"h264", "g711a", "h264", "pcm_alaw"},
-               {"mpeg4", "g726-32", "mpeg4", "adpcm_g726"},
-               {"mjpeg", "g711u", "mjpeg", "pcm_mulaw"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.codec);
-    const fs::path record = Record(c.codec, c.audio);
-    ASSERT_FALSE(record.empty());
-    const RecordPictures pictures = CountPictures(ReadBytes(record), c.codec);
-    ASSERT_GE(pictures.key.size(), 20u) << "the recording is too short to check";
-    const double frameInterval = 1.0 / 25;
-    const double recordSeconds =
-        (pictures.stamps.back() - pictures.stamps.front()) / 1000.0 + frameInterval;
-    for (const char* ext : {".mkv", ".mp4"}) {
-      SCOPED_TRACE(ext);
-      const fs::path out = dir_ / (std::string(c.codec) + ext);
-      const auto run = RunCommand(
-          Kvnet() + " export '" + record.string() + "' '" + out.string() + "' 2>&1", 120);
-      ASSERT_EQ(run.exitCode, 0) << run.out;
-      EXPECT_NE(run.out.find("export: wrote " + out.string()), std::string::npos) << run.out;
-      const Probed p = Probe(out);
-      EXPECT_EQ(p.codec, c.ffCodec);
-      EXPECT_EQ(p.key, pictures.key) << "one packet per recorded picture, key pictures marked";
-      EXPECT_NEAR(p.duration, recordSeconds, frameInterval);
-      EXPECT_EQ(p.audioCodec, std::string(ext) == ".mkv" ? c.mkvAudio : "aac");
-      // Every picture decodes without a complaint; the encoder's time base is the file's, so
-      // that ffmpeg itself does not round two close time stamps into one.
-      const auto decode = RunCommand(
-          "ffmpeg -v error -i '" + out.string() + "' -enc_time_base -1 -f null - 2>&1", 180);
-      EXPECT_EQ(decode.exitCode, 0);
-      EXPECT_EQ(decode.out, "");
-      const auto frames = RunCommand(
-          "ffprobe -v error -count_frames -select_streams v:0 "
-          "-show_entries stream=nb_read_frames -of csv=p=0 '" +
-              out.string() + "'",
-          180);
-      EXPECT_EQ(std::atoi(frames.out.c_str()), static_cast<int>(pictures.key.size()));
-      // The 1 kHz tone comes through the stored codec (and AAC) as the device sent it.
-      const std::vector<int16_t> sound = DecodedSound(out);
-      ASSERT_GT(sound.size(), 8000u) << "less than a second of sound";
-      EXPECT_GT(kv::test::ToneQualityDb(sound, 1000, 2000), std::string(ext) == ".mkv" ? 20 : 15);
-    }
+struct CodecCase {
+  const char* codec;
+  const char* audio;
+  const char* mkvAudio;
+};
+
+class KvnetExportCodec : public KvnetExport, public ::testing::WithParamInterface<CodecCase> {};
+
+TEST_P(KvnetExportCodec, RecordingPlaysFromMatroskaAndMp4) {
+  const CodecCase c = GetParam();
+  const fs::path record = Record(c.codec, c.audio);
+  ASSERT_FALSE(record.empty());
+  const RecordPictures pictures = CountPictures(ReadBytes(record), c.codec);
+  ASSERT_GE(pictures.key.size(), 20u) << "the recording is too short to check";
+  const double frameInterval = 1.0 / 25;
+  const double recordSeconds =
+      (pictures.stamps.back() - pictures.stamps.front()) / 1000.0 + frameInterval;
+  for (const char* ext : {".mkv", ".mp4"}) {
+    SCOPED_TRACE(ext);
+    const fs::path out = dir_ / (std::string(c.codec) + ext);
+    const auto run =
+        RunCommand(Kvnet() + " export '" + record.string() + "' '" + out.string() + "' 2>&1", 120);
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("export: wrote " + out.string()), std::string::npos) << run.out;
+    const Probed p = Probe(out);
+    EXPECT_EQ(p.codec, c.codec);
+    EXPECT_EQ(p.key, pictures.key) << "one packet per recorded picture, key pictures marked";
+    EXPECT_NEAR(p.duration, recordSeconds, frameInterval);
+    EXPECT_EQ(p.audioCodec, std::string(ext) == ".mkv" ? c.mkvAudio : "aac");
+    // Every picture decodes without a complaint; the encoder's time base is the file's, so
+    // that ffmpeg itself does not round two close time stamps into one.
+    const auto decode = RunCommand(
+        "ffmpeg -v error -i '" + out.string() + "' -enc_time_base -1 -f null - 2>&1", 180);
+    EXPECT_EQ(decode.exitCode, 0);
+    EXPECT_EQ(decode.out, "");
+    const auto frames = RunCommand(
+        "ffprobe -v error -count_frames -select_streams v:0 "
+        "-show_entries stream=nb_read_frames -of csv=p=0 '" +
+            out.string() + "'",
+        180);
+    EXPECT_EQ(std::atoi(frames.out.c_str()), static_cast<int>(pictures.key.size()));
+    // The 1 kHz tone comes through the stored codec (and AAC) as the device sent it.
+    const std::vector<int16_t> sound = DecodedSound(out);
+    ASSERT_GT(sound.size(), 8000u) << "less than a second of sound";
+    EXPECT_GT(kv::test::ToneQualityDb(sound, 1000, 2000), std::string(ext) == ".mkv" ? 20 : 15);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Codecs, KvnetExportCodec,
+                         ::testing::Values(CodecCase{"h264", "g711a", "pcm_alaw"},
+                                           CodecCase{"mpeg4", "g726-32", "adpcm_g726"},
+                                           CodecCase{"mjpeg", "g711u", "pcm_mulaw"}),
+                         [](const auto& info) { return std::string(info.param.codec); });
 
 // Files written as a recorder of every layout writes them, outside the library.
 TEST_F(KvnetExport, EveryLayoutExports) {
