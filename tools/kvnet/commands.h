@@ -9,5 +9,7 @@ int RunLive(int argc, char** argv);
 int RunReplay(int argc, char** argv);
 // "kvnet demo": runs a simulated camera and a live client against it; returns the exit code.
 int RunDemo(int argc, char** argv);
+// "kvnet export": rewrites a record file into Matroska or MP4; returns the exit code.
+int RunExport(int argc, char** argv);
 
 }  // namespace kvnet

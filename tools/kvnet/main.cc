@@ -29,7 +29,11 @@ void Usage() {
       "  demo [--out DIR]\n"
       "          runs the device simulator and a live client against it on loopback, then\n"
       "          replays the recording it made; leaves recordings, sound and screenshots in DIR\n"
-      "          (default ./kvnet-demo-out)");
+      "          (default ./kvnet-demo-out)\n"
+      "  export FILE OUT.mkv|OUT.mp4\n"
+      "          rewrites a record file into Matroska (every codec as it is) or MP4 (sound as\n"
+      "          AAC), without re-encoding the video; damaged files export as far as they can\n"
+      "          be read");
 }
 
 }  // namespace
@@ -42,6 +46,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "live") == 0) return kvnet::RunLive(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "replay") == 0) return kvnet::RunReplay(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "demo") == 0) return kvnet::RunDemo(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "export") == 0) return kvnet::RunExport(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
     Usage();
     return 0;
