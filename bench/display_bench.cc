@@ -122,9 +122,9 @@ void BM_DecodeAndRender(benchmark::State& state) {
   {
     kv::CNetClient client;
     client.m_self = &client;
-    client.m_videoWindow = window;
-    client.m_mdShowMode = 0;
-    kv::CDDrawRender renderer(&client);
+    client.m_viewState.videoWindow = window;
+    client.m_viewState.mdShowMode = 0;
+    kv::CDDrawRender renderer(&client.m_viewState, &client);
     for (auto _ : state) {
       kv::AvcodecH264Decoder decoder;
       if (!decoder.Open(nullptr)) {
@@ -183,13 +183,13 @@ void BM_WholeWorker(benchmark::State& state) {
     client.InitLive(param);
     client.m_self = &client;
     client.m_videoConduit = &conduit;
-    client.m_videoCodec = VCODEC_H264;
-    client.m_width = stream.width;
-    client.m_height = stream.height;
-    client.m_frameRate = 30;
-    client.m_videoWindow = window;
-    client.m_view = 1;
-    client.m_mdShowMode = 0;
+    client.m_stream.videoCodec = VCODEC_H264;
+    client.m_stream.width = stream.width;
+    client.m_stream.height = stream.height;
+    client.m_stream.frameRate = 30;
+    client.m_viewState.videoWindow = window;
+    client.m_viewState.view = 1;
+    client.m_viewState.mdShowMode = 0;
     // The whole stream is queued: the live worker drains it with its catch-up sleeps.
     for (int pass = 0; pass < kPasses; ++pass) {
       for (const auto& frame : stream.frames) {
@@ -197,7 +197,7 @@ void BM_WholeWorker(benchmark::State& state) {
       }
     }
     kv::CAVDisplay display;
-    display.Bind(&client);
+    display.Bind(client.DisplayParts());
     if (display.SetupDecoder() != 1 || display.Start() != 0) {
       state.SkipWithError("worker start failed");
       break;

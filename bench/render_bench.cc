@@ -50,14 +50,14 @@ void BM_RenderInto960x540(benchmark::State& state) {
   {
     kv::CNetClient client;
     client.m_self = &client;
-    client.m_videoWindow = window;
-    client.m_mdShowMode = 0;
+    client.m_viewState.videoWindow = window;
+    client.m_viewState.mdShowMode = 0;
     kv::platform::HeadlessDisplay::Get().SetFixedScanLine(2000);  // never wait for the blank
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     std::vector<uint8_t> y(static_cast<size_t>(w) * h), u(y.size() / 4), v(y.size() / 4);
     for (size_t i = 0; i < y.size(); ++i) y[i] = static_cast<uint8_t>(i * 13);
     for (size_t i = 0; i < u.size(); ++i) u[i] = v[i] = static_cast<uint8_t>(i * 5);
-    kv::CDDrawRender renderer(&client);
+    kv::CDDrawRender renderer(&client.m_viewState, &client);
     for (auto _ : state) {
       renderer.Render(window, y.data(), u.data(), v.data(), w, w / 2, w, h);
     }

@@ -126,7 +126,8 @@ void BM_RecordWriter(benchmark::State& state) {
   u.length = static_cast<uint32_t>(unit.size());
   u.type = 7;
   u.beginsCodedUnit = true;
-  for (auto _ : state) kv::RecordVideoUnit(*client->m_source, *client, u);
+  for (auto _ : state)
+    kv::RecordVideoUnit(*client->m_source, client->m_stream, client->m_recordSettings, *client, u);
   KVNET_ClientStopRecord(h);
   KVNET_ClientStop(h);
   std::filesystem::remove_all(std::filesystem::path(path).parent_path());

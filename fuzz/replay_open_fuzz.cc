@@ -54,12 +54,12 @@ void RunSource(const uint8_t* data, size_t size) {
   kv::MemoryRecordInput input(data, size);
   kv::CNetClient client;
   if (!client.InitReplay("fuzz-input", 0)) return;
-  source->Attach(&client, &video, &audio);
+  source->Attach(client.SourceParts(&video, &audio));
   if (source->OpenReader(input) != 1) return;
   source->ReadSteps(kMaxSteps);
   // A seek from wherever the read stopped, as KVNET_ReplaySeek asks for it.
-  client.m_seekTarget = 1;
-  client.m_seekPending = 1;
+  client.m_replayControl.seekTarget = 1;
+  client.m_replayControl.seekPending = 1;
   source->ReadSteps(kMaxSteps);
 }
 

@@ -12,7 +12,7 @@ namespace {
 CNetClient* BuildAndStart(std::unique_ptr<CNetClient> client, int startPaused) {
   client->m_self = client.get();
   if (!client->Build()) return nullptr;  // the unique_ptr destroys what was created
-  if (startPaused) client->m_replayState = 1;
+  if (startPaused) client->m_replayControl.state = 1;
   if (!client->Start()) return nullptr;
   return client.release();
 }

@@ -23,8 +23,8 @@ ClientPartsFactory& Current() {
 // Sources by client kind: a replay client plays its record file. The RTSP transports are not
 // part of this build yet: those clients get no source and their start fails cleanly.
 std::unique_ptr<CAVSource> MakeDefaultSource(CNetClient& client) {
-  if (client.m_replay) return std::make_unique<CAVSource_File>();
-  switch (client.m_param.transport) {
+  if (client.m_link.replay) return std::make_unique<CAVSource_File>();
+  switch (client.m_link.param.transport) {
     case TRANSPORT_UDP:
       return std::make_unique<CAVSource_UDP>();
     default:
@@ -33,7 +33,7 @@ std::unique_ptr<CAVSource> MakeDefaultSource(CNetClient& client) {
 }
 
 std::unique_ptr<IAudioPlayer> MakeDefaultAudioPlayer(CNetClient& client) {
-  return std::make_unique<CAVSound>(&client, client.m_audioConduit);
+  return std::make_unique<CAVSound>(&client.m_sound, client.m_audioConduit);
 }
 
 }  // namespace

@@ -9,14 +9,14 @@ extern "C" {
 
 KVNET_API int KVNET_CALL KVNET_ClientPlayAudio(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
-    c.m_audioOn = 1;
+    c.m_sound.on = 1;
     return 1;
   });
 }
 
 KVNET_API int KVNET_CALL KVNET_ClientStopAudio(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
-    c.m_audioOn = 0;
+    c.m_sound.on = 0;
     // Drop queued sound so that none of it plays at the next start.
     if (c.m_audioConduit != nullptr) c.m_audioConduit->Clear();
     return 1;

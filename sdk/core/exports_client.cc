@@ -40,7 +40,8 @@ KVNET_API int KVNET_CALL KVNET_CloseFile(KVNET_HANDLE handle) {
 }
 
 KVNET_API int KVNET_CALL KVNET_GetClientState(KVNET_HANDLE handle) {
-  return WithClient(handle, KVNET_INVALID_STATE, [](CNetClient& c) { return c.m_state.load(); });
+  return WithClient(handle, KVNET_INVALID_STATE,
+                    [](CNetClient& c) { return c.m_link.state.load(); });
 }
 
 KVNET_API int KVNET_CALL KVNET_GetBitStreamInfo(KVNET_HANDLE handle, int* bitRate, int* frameRate) {
@@ -54,12 +55,12 @@ KVNET_API int KVNET_CALL KVNET_GetBitStreamInfo(KVNET_HANDLE handle, int* bitRat
 KVNET_API int KVNET_CALL KVNET_GetClientParam(KVNET_HANDLE handle, KVNET_VIDEO_INFO* info) {
   return WithClient(handle, 0, [&](CNetClient& c) {
     if (info != nullptr) {
-      info->width = static_cast<uint16_t>(c.m_width.load());
-      info->height = static_cast<uint16_t>(c.m_height.load());
-      info->frameRate = static_cast<uint16_t>(c.m_frameRate.load());
-      info->videoCodec = c.m_videoCodec.load();
-      info->audioCodec = c.m_audioCodec.load();
-      info->bitRate = static_cast<uint32_t>(c.m_bitRate.load());
+      info->width = static_cast<uint16_t>(c.m_stream.width.load());
+      info->height = static_cast<uint16_t>(c.m_stream.height.load());
+      info->frameRate = static_cast<uint16_t>(c.m_stream.frameRate.load());
+      info->videoCodec = c.m_stream.videoCodec.load();
+      info->audioCodec = c.m_stream.audioCodec.load();
+      info->bitRate = static_cast<uint32_t>(c.m_stream.bitRate.load());
     }
     return 0;
   });

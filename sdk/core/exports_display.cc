@@ -20,15 +20,15 @@ extern "C" {
 
 KVNET_API int KVNET_CALL KVNET_ClientStartView(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
-    c.m_view = 1;
+    c.m_viewState.view = 1;
     return 1;
   });
 }
 
 KVNET_API int KVNET_CALL KVNET_ClientStopView(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
-    c.m_view = 0;
-    while (c.m_drawing.load() != 0) kv::platform::Sleep(1);
+    c.m_viewState.view = 0;
+    while (c.m_viewState.drawing.load() != 0) kv::platform::Sleep(1);
     return 1;
   });
 }
@@ -38,12 +38,12 @@ KVNET_API int KVNET_CALL KVNET_ClientSetWnd(KVNET_HANDLE handle, KVNET_HWND wnd)
     if (wnd != 0) {
       kv::platform::Rect rect;
       if (kv::platform::GetWindowSystem().GetWindowRect(wnd, &rect)) {
-        c.m_windowWidth = rect.Width();
-        c.m_windowHeight = rect.Height();
+        c.m_viewState.windowWidth = rect.Width();
+        c.m_viewState.windowHeight = rect.Height();
       }
     }
-    if (wnd == c.m_videoWindow.load()) return 1;
-    c.m_videoWindow = wnd;
+    if (wnd == c.m_viewState.videoWindow.load()) return 1;
+    c.m_viewState.videoWindow = wnd;
     if (wnd != 0) {
       if (kv::IDisplayControl* display = DisplayOf(c)) display->SetWindow(wnd);
     }
@@ -54,7 +54,7 @@ KVNET_API int KVNET_CALL KVNET_ClientSetWnd(KVNET_HANDLE handle, KVNET_HWND wnd)
 
 KVNET_API int KVNET_CALL KVNET_ClientRefreshWnd(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
-    if (c.m_view.load() == 0) return 0;
+    if (c.m_viewState.view.load() == 0) return 0;
     kv::IDisplayControl* display = DisplayOf(c);
     return display != nullptr ? display->Refresh() : 0;
   });
@@ -62,28 +62,28 @@ KVNET_API int KVNET_CALL KVNET_ClientRefreshWnd(KVNET_HANDLE handle) {
 
 KVNET_API KVNET_HANDLE KVNET_CALL KVNET_ClientVerticalFlip(KVNET_HANDLE handle, int on) {
   return WithClient<KVNET_HANDLE>(handle, nullptr, [&](CNetClient& c) {
-    c.m_flip = on;
+    c.m_viewState.flip = on;
     return handle;
   });
 }
 
 KVNET_API KVNET_HANDLE KVNET_CALL KVNET_ClientRotate180(KVNET_HANDLE handle, int on) {
   return WithClient<KVNET_HANDLE>(handle, nullptr, [&](CNetClient& c) {
-    c.m_rotate = on;
+    c.m_viewState.rotate = on;
     return handle;
   });
 }
 
 KVNET_API KVNET_HANDLE KVNET_CALL KVNET_SetVertBlank(KVNET_HANDLE handle, int divisor) {
   return WithClient<KVNET_HANDLE>(handle, nullptr, [&](CNetClient& c) {
-    c.m_vertBlankDivisor = divisor;
+    c.m_viewState.vertBlankDivisor = divisor;
     return handle;
   });
 }
 
 KVNET_API int KVNET_CALL KVNET_ClientShowMDRegion(KVNET_HANDLE handle, int flags) {
   return WithClient(handle, 0, [&](CNetClient& c) {
-    c.m_mdShowMode = flags;
+    c.m_viewState.mdShowMode = flags;
     return 1;
   });
 }

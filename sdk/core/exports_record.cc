@@ -14,6 +14,7 @@ using kv::WithClient;
 namespace {
 
 constexpr uint32_t kAlarmRecordLimitMs = 1800000;  // 30 minutes from the alarm's start
+constexpr size_t kSnapshotPathField = 256;         // the decode worker's snapshot path
 
 // True when text with its terminator fits a field of `field` bytes.
 bool FitsField(const char* text, size_t field) {
@@ -54,7 +55,7 @@ extern "C" {
 // paused or stepping, within 100 ms); a later request before that replaces the path.
 KVNET_API int KVNET_CALL KVNET_ClientCapturePicture(KVNET_HANDLE handle, const char* path) {
   return WithClient(handle, 0, [&](CNetClient& c) {
-    if (path == nullptr || path[0] == '\0' || !FitsField(path, sizeof c.m_snapshotPath)) return 0;
+    if (path == nullptr || path[0] == '\0' || !FitsField(path, kSnapshotPathField)) return 0;
     kv::IDisplayControl* display = c.m_source ? c.m_source->Display() : nullptr;
     if (display == nullptr) return 0;
     if (kv::EnsureDirectory(path) == 0) return 0;
@@ -69,9 +70,9 @@ KVNET_API int KVNET_CALL KVNET_ClientStartRecord(KVNET_HANDLE handle, const char
     kv::CAVSource& source = *c.m_source;
     return UnderRecordLock(source, &kv::IRecord::LockRecord, &kv::IRecord::UnlockRecord, [&] {
       if (source.IsRecording()) return 1;
-      if (!CopyPath(c.m_recordPath, path)) return 0;
-      c.m_recordStart = kv::platform::GetTickCount();
-      c.m_recordDuration = static_cast<uint32_t>(seconds) * 1000u;
+      if (!CopyPath(c.m_recordSettings.path, path)) return 0;
+      c.m_recordSettings.start = kv::platform::GetTickCount();
+      c.m_recordSettings.duration = static_cast<uint32_t>(seconds) * 1000u;
       return source.StartRecord();
     });
   });
@@ -92,15 +93,15 @@ KVNET_API int KVNET_CALL KVNET_ClientStartAlarmRecord(KVNET_HANDLE handle, const
     return UnderRecordLock(
         source, &kv::IRecord::LockAlarmRecord, &kv::IRecord::UnlockAlarmRecord, [&] {
           if (source.IsAlarmRecording()) {
-            const uint32_t elapsed = kv::platform::GetTickCount() - c.m_alarmRecordStart;
+            const uint32_t elapsed = kv::platform::GetTickCount() - c.m_recordSettings.alarmStart;
             const uint64_t wanted = static_cast<uint64_t>(elapsed) + uint64_t{seconds} * 1000u;
-            c.m_alarmRecordDuration =
+            c.m_recordSettings.alarmDuration =
                 static_cast<uint32_t>(std::min<uint64_t>(wanted, kAlarmRecordLimitMs));
             return 1;
           }
-          if (!CopyPath(c.m_alarmRecordPath, path)) return 0;
-          c.m_alarmRecordDuration = seconds * 1000u;
-          c.m_alarmRecordStart = kv::platform::GetTickCount();
+          if (!CopyPath(c.m_recordSettings.alarmPath, path)) return 0;
+          c.m_recordSettings.alarmDuration = seconds * 1000u;
+          c.m_recordSettings.alarmStart = kv::platform::GetTickCount();
           return source.StartAlarmRecord();
         });
   });

@@ -6,6 +6,7 @@
 #include "sdk/core/client_parts.h"
 #include "sdk/core/library.h"
 #include "sdk/media/audio_player.h"
+#include "sdk/media/av_display.h"
 #include "sdk/media/bit_rate.h"
 #include "sdk/media/buffer_conduit.h"
 #include "sdk/platform/window_system.h"
@@ -40,49 +41,48 @@ CNetClient::CNetClient() = default;
 CNetClient::~CNetClient() { Destroy(); }
 
 bool CNetClient::InitLive(const KVNET_CLIENT_PARAM& param) {
-  std::memcpy(&m_param, &param, sizeof m_param);
-  if (!TerminatedWithin(m_param.address, sizeof m_param.address) ||
-      !TerminatedWithin(m_param.userName, sizeof m_param.userName) ||
-      !TerminatedWithin(m_param.password, sizeof m_param.password)) {
+  std::memcpy(&m_link.param, &param, sizeof m_link.param);
+  if (!TerminatedWithin(m_link.param.address, sizeof m_link.param.address) ||
+      !TerminatedWithin(m_link.param.userName, sizeof m_link.param.userName) ||
+      !TerminatedWithin(m_link.param.password, sizeof m_link.param.password)) {
     return false;
   }
-  m_state = LINK_CONNECTING;
-  m_mdShowMode = 2;
-  m_width = 720;
-  m_height = 576;
-  m_frameRate = 25;
-  m_bitRate = 512;
-  m_audioOn = 0;
-  m_vertBlankDivisor = 0;
-  m_view = m_param.view != 0 ? 1 : 0;
-  m_videoWindow = m_param.videoWnd;
+  m_link.state = LINK_CONNECTING;
+  m_viewState.mdShowMode = 2;
+  m_stream.width = 720;
+  m_stream.height = 576;
+  m_stream.frameRate = 25;
+  m_stream.bitRate = 512;
+  m_sound.on = 0;
+  m_viewState.vertBlankDivisor = 0;
+  m_viewState.view = m_link.param.view != 0 ? 1 : 0;
+  m_viewState.videoWindow = m_link.param.videoWnd;
 
   // The address field is shorter than host, so the copy always fits.
-  std::strcpy(m_host, m_param.address);
-  m_port = 554;
-  if (char* colon = std::strrchr(m_host, ':')) {
-    m_port = ParsePort(colon + 1);
+  std::strcpy(m_link.host, m_link.param.address);
+  m_link.port = 554;
+  if (char* colon = std::strrchr(m_link.host, ':')) {
+    m_link.port = ParsePort(colon + 1);
     *colon = '\0';
   }
-  m_port2 = m_port;
   return true;
 }
 
 bool CNetClient::InitReplay(const char* path, KVNET_HWND window) {
-  if (path == nullptr || !TerminatedWithin(path, sizeof m_replayPath)) return false;
-  std::strcpy(m_replayPath, path);
-  m_replay = 1;
-  m_view = 1;
-  m_param.view = 1;
-  m_audioOn = 1;
-  m_videoWindow = window;
-  m_param.videoWnd = window;
-  m_width = 1600;
-  m_height = 1200;
-  m_frameRate = 30;
-  m_bitRate = 2048;
-  m_vertBlankDivisor = 10;
-  m_state = 0;
+  if (path == nullptr || !TerminatedWithin(path, sizeof m_link.replayPath)) return false;
+  std::strcpy(m_link.replayPath, path);
+  m_link.replay = 1;
+  m_viewState.view = 1;
+  m_link.param.view = 1;
+  m_sound.on = 1;
+  m_viewState.videoWindow = window;
+  m_link.param.videoWnd = window;
+  m_stream.width = 1600;
+  m_stream.height = 1200;
+  m_stream.frameRate = 30;
+  m_stream.bitRate = 2048;
+  m_viewState.vertBlankDivisor = 10;
+  m_link.state = 0;
   return true;
 }
 
@@ -94,17 +94,19 @@ bool CNetClient::Build() {
   m_videoConduit = m_ownedVideoConduit.get();
 
   m_ownedAudioConduit = std::make_unique<CBufferConduit>();
-  const int32_t audioCapacity = m_replay ? kReplayAudioConduitCapacity : kLiveAudioConduitCapacity;
+  const int32_t audioCapacity =
+      m_link.replay ? kReplayAudioConduitCapacity : kLiveAudioConduitCapacity;
   if (!m_ownedAudioConduit->Create(audioCapacity, false, kConduitLowWater, false)) return false;
   m_audioConduit = m_ownedAudioConduit.get();
 
-  if (!m_replay && (m_param.transport < TRANSPORT_RTSP_UDP || m_param.transport > TRANSPORT_UDP)) {
+  if (!m_link.replay &&
+      (m_link.param.transport < TRANSPORT_RTSP_UDP || m_link.param.transport > TRANSPORT_UDP)) {
     return false;
   }
   const ClientPartsFactory& factory = PartsFactory();
   m_source = factory.makeSource ? factory.makeSource(*this) : nullptr;
   if (!m_source) return false;
-  m_source->Attach(this, m_videoConduit, m_audioConduit);
+  m_source->Attach(SourceParts(m_videoConduit, m_audioConduit));
 
   m_audioPlayer = factory.makeAudioPlayer ? factory.makeAudioPlayer(*this) : nullptr;
   if (!m_audioPlayer) return false;
@@ -155,14 +157,32 @@ void CNetClient::Destroy() {
   m_talk.reset();
 }
 
+SourceContext CNetClient::SourceParts(CIConduit* videoConduit, CIConduit* audioConduit) {
+  return SourceContext{&m_link,           &m_stream,   &m_sound, &m_viewState, &m_replayControl,
+                       &m_recordSettings, &m_counters, this,     videoConduit, audioConduit};
+}
+
+DisplayBinding CNetClient::DisplayParts() {
+  DisplayBinding binding;
+  binding.link = &m_link;
+  binding.stream = &m_stream;
+  binding.view = &m_viewState;
+  binding.replay = &m_replayControl;
+  binding.counters = &m_counters;
+  binding.notifier = this;
+  binding.videoConduit = m_videoConduit;
+  binding.isRecording = [this] { return m_source != nullptr && m_source->IsRecording() != 0; };
+  return binding;
+}
+
 void CNetClient::Notify(int eventClass, int code) {
   if (KVNET_EventCallback callback = Library().eventCallback.load()) {
-    const int user = eventClass == KV_EVENT_REPLAY_END ? 0 : m_param.userValue;
+    const int user = eventClass == KV_EVENT_REPLAY_END ? 0 : m_link.param.userValue;
     callback(Handle(), eventClass, code, user);
     return;
   }
-  if (m_param.notifyWnd != 0 && eventClass != KV_EVENT_REPLAY_END) {
-    platform::GetWindowSystem().PostMessage(m_param.notifyWnd, m_param.messageId,
+  if (m_link.param.notifyWnd != 0 && eventClass != KV_EVENT_REPLAY_END) {
+    platform::GetWindowSystem().PostMessage(m_link.param.notifyWnd, m_link.param.messageId,
                                             static_cast<uint32_t>(eventClass),
                                             static_cast<uint32_t>(code));
   }

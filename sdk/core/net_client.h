@@ -8,7 +8,8 @@
 #include <memory>
 
 #include "KvNetClient.h"
-#include "sdk/state/pacing_clock.h"
+#include "sdk/state/client_state.h"
+#include "sdk/state/event_notifier.h"
 #include "sdk/state/stream_counters.h"
 
 namespace kv {
@@ -18,14 +19,8 @@ class CBitRate;
 class CBufferConduit;
 class CIConduit;
 class IAudioPlayer;
-
-// The motion-region table: the device's settings record, when each region last reported
-// motion, and the last motion mask.
-struct MotionRegionTable {
-  KVNET_MD_INFO info{};
-  uint32_t lastMotionTick[16]{};
-  uint32_t lastMask = 0;
-};
+struct DisplayBinding;
+struct SourceContext;
 
 // Ends a two-way talk session; the talk layer supplies the implementation.
 class ITalkSession {
@@ -35,7 +30,7 @@ class ITalkSession {
   virtual void Halt() = 0;
 };
 
-class CNetClient {
+class CNetClient final : public IEventNotifier {
  public:
   CNetClient();
   ~CNetClient();
@@ -56,86 +51,38 @@ class CNetClient {
   void Destroy();
 
   // Reports an event to the caller: callback, else posted message, else dropped.
-  void Notify(int eventClass, int code);
+  void Notify(int eventClass, int code) override;
 
-  KVNET_HANDLE Handle() { return reinterpret_cast<KVNET_HANDLE>(m_self); }
+  KVNET_HANDLE Handle() const override { return reinterpret_cast<KVNET_HANDLE>(m_self); }
   static CNetClient* FromHandle(KVNET_HANDLE handle) {
     return reinterpret_cast<CNetClient*>(handle);
   }
 
-  // 1. The caller's parameter record.
-  KVNET_CLIENT_PARAM m_param{};
-  // 2. The conduits as the source sees them.
+  // What a source of this client is given: the groups, the notifier and these conduits.
+  SourceContext SourceParts(CIConduit* videoConduit, CIConduit* audioConduit);
+  // What a decode worker of this client is given (the "Rec" mark follows the client's source).
+  DisplayBinding DisplayParts();
+
+  // The client's state, by group; each part is given the groups it uses.
+  LinkSettings m_link;
+  StreamDescription m_stream;
+  SoundState m_sound;
+  ViewState m_viewState;
+  ReplayControl m_replayControl;
+  RecordSettings m_recordSettings;
+  // Advanced by sources and decoders; rates written by the meter.
+  StreamCounters m_counters;
+  // The conduits as the source sees them.
   CIConduit* m_videoConduit = nullptr;
   CIConduit* m_audioConduit = nullptr;
-  // 3.
-  int m_replay = 0;
-  // 4.
-  char m_recordPath[256]{};
-  char m_snapshotPath[256]{};
-  char m_alarmRecordPath[256]{};
-  // 5. Milliseconds.
-  std::atomic<uint32_t> m_recordStart{0};
-  std::atomic<uint32_t> m_recordDuration{0};
-  std::atomic<uint32_t> m_alarmRecordStart{0};
-  std::atomic<uint32_t> m_alarmRecordDuration{0};
-  // 6.
-  char m_host[256]{};
-  int16_t m_port = 554;
-  int16_t m_port2 = 554;
-  // 7.
-  std::atomic<int32_t> m_state{0};
-  // 8. Counters advanced by sources and decoders; rates written by the meter.
-  StreamCounters m_counters;
-  // 9.
-  MotionRegionTable m_motion;
-  std::atomic<int32_t> m_mdShowMode{2};
-  // 10. Decode and display.
-  std::atomic<int32_t> m_decodedWidth{0};
-  std::atomic<int32_t> m_decodedHeight{0};
-  std::atomic<int32_t> m_windowWidth{0};
-  std::atomic<int32_t> m_windowHeight{0};
-  std::atomic<int32_t> m_flip{0};
-  std::atomic<int32_t> m_rotate{0};
-  std::atomic<int32_t> m_drawing{0};
-  std::atomic<int32_t> m_preBufferDepth{0};
-  std::atomic<int32_t> m_framesWaiting{0};
-  std::atomic<int32_t> m_recreateDecoder{0};
-  std::atomic<uint32_t> m_videoWindow{0};
-  std::atomic<int32_t> m_view{0};
-  // 11. Stream description.
-  std::atomic<int32_t> m_width{0};
-  std::atomic<int32_t> m_height{0};
-  std::atomic<int32_t> m_frameRate{0};
-  std::atomic<int32_t> m_bitRate{0};
-  std::atomic<int32_t> m_audioOn{0};
-  std::atomic<int32_t> m_audioEnded{0};
-  std::atomic<uint8_t> m_audioCodec{0};
-  std::atomic<uint8_t> m_videoCodec{0};
-  std::atomic<int32_t> m_deviceGeneration{0};
-  // 12. Replay control.
-  PacingClock m_pacing;
-  std::atomic<int32_t> m_speed{0};
-  std::atomic<int32_t> m_replayState{0};  // 0 play, 1 paused, 2 step
-  std::atomic<int32_t> m_stepRequest{0};
-  std::atomic<uint32_t> m_baseTime{0};
-  std::atomic<uint32_t> m_totalTime{0};
-  std::atomic<uint32_t> m_curTime{0};
-  std::atomic<uint32_t> m_seekTarget{0};
-  std::atomic<int32_t> m_seekPending{0};
-  std::atomic<int32_t> m_seekWhilePaused{0};
-  // 13.
   CNetClient* m_self = nullptr;
-  std::atomic<int32_t> m_vertBlankDivisor{0};
-  // 14. Owned parts.
+  // Owned parts.
   std::unique_ptr<CBufferConduit> m_ownedVideoConduit;
   std::unique_ptr<CBufferConduit> m_ownedAudioConduit;
   std::unique_ptr<CAVSource> m_source;
   std::unique_ptr<IAudioPlayer> m_audioPlayer;
   std::unique_ptr<CBitRate> m_bitRateMeter;
-  // 15.
-  char m_replayPath[260]{};
-  // 16. Null while talk is off.
+  // Null while talk is off.
   std::unique_ptr<ITalkSession> m_talk;
 };
 

@@ -4,13 +4,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "sdk/core/net_client.h"
 #include "sdk/media/avcodec_loader.h"
 #include "sdk/media/ddraw_render.h"
 #include "sdk/media/pacing.h"
 #include "sdk/platform/clock.h"
 #include "sdk/platform/debug_output.h"
-#include "sdk/sources/av_source.h"
+#include "sdk/state/event_notifier.h"
 #include "sdk/state/library_state.h"
 #include "sdk/state/log_writer.h"
 
@@ -53,14 +52,19 @@ void CAVDisplay::SetSnapshotHook(SnapshotHook hook) {
   Snapshot() = std::move(hook);
 }
 
-void CAVDisplay::Bind(CNetClient* client) {
-  m_client = client;
-  m_videoConduit = client->m_videoConduit;
+void CAVDisplay::Bind(const DisplayBinding& binding) {
+  m_link = binding.link;
+  m_stream = binding.stream;
+  m_view = binding.view;
+  m_replay = binding.replay;
+  m_counters = binding.counters;
+  m_videoConduit = binding.videoConduit;
   m_drawCallback = Library().drawCallback.load();
-  if (!m_renderer) m_renderer = std::make_unique<CDDrawRender>(client);
-  m_renderer->SetDrawCallback(m_drawCallback, client);
-  m_renderer->SetRecordingQuery(
-      [client] { return client->m_source != nullptr && client->m_source->IsRecording() != 0; });
+  if (!m_renderer) m_renderer = std::make_unique<CDDrawRender>(m_view, binding.notifier);
+  // The caller's draw callback gets the client's handle as its context, as it always has.
+  m_renderer->SetDrawCallback(m_drawCallback,
+                              binding.notifier != nullptr ? binding.notifier->Handle() : nullptr);
+  m_renderer->SetRecordingQuery(binding.isRecording);
 }
 
 IDisplayControl* CAVDisplay::Control() { return m_renderer ? this : nullptr; }
@@ -69,10 +73,10 @@ void CAVDisplay::SetWindow(uint32_t window) { m_renderer->SetWindow(window); }
 
 int CAVDisplay::Refresh() { return m_renderer->Refresh(); }
 
-bool CAVDisplay::live() const { return m_client->m_replay == 0; }
+bool CAVDisplay::live() const { return m_link->replay == 0; }
 
 int CAVDisplay::RequestCapture(const char* path) {
-  char(&field)[256] = m_client->m_snapshotPath;
+  char(&field)[256] = m_snapshotPath;
   if (path == nullptr || path[0] == '\0') return 0;
   size_t length = 0;
   while (length < sizeof field && path[length] != '\0') ++length;
@@ -87,9 +91,9 @@ bool CAVDisplay::createH264Decoder() {
   LibraryState& lib = Library();
   if (m_useAvcodec) return m_avcodec.Open(&lib.h264DecoderLock);
   platform::H264DecAttributes attributes{};
-  attributes.widthInMacroblocks = static_cast<uint32_t>(m_client->m_width.load() / 16 + 1);
-  attributes.heightInMacroblocks = static_cast<uint32_t>(m_client->m_height.load() / 16 + 1);
-  const int32_t b = m_client->m_bitRate.load();
+  attributes.widthInMacroblocks = static_cast<uint32_t>(m_stream->width.load() / 16 + 1);
+  attributes.heightInMacroblocks = static_cast<uint32_t>(m_stream->height.load() / 16 + 1);
+  const int32_t b = m_stream->bitRate.load();
   attributes.bufferCount = b <= 32 ? 8 : (b >= 256 && b <= 1024 ? 2 : 1);
   platform::FlaggedLock lock(lib.h264DecoderLock);
   m_h264 = platform::Hi264DecCreate(&attributes);
@@ -108,8 +112,8 @@ void CAVDisplay::destroyH264Decoder() {
 
 bool CAVDisplay::createMjpegDecoder() {
   platform::MjpegDecAttributes attributes{};
-  attributes.width = static_cast<uint32_t>(m_client->m_width.load());
-  attributes.height = static_cast<uint32_t>(m_client->m_height.load());
+  attributes.width = static_cast<uint32_t>(m_stream->width.load());
+  attributes.height = static_cast<uint32_t>(m_stream->height.load());
   platform::FlaggedLock lock(Library().mjpegDecoderLock);
   m_mjpeg = platform::HiMJPEGDecCreate(&attributes);
   return m_mjpeg != nullptr;
@@ -132,8 +136,8 @@ int CAVDisplay::SetupDecoder() {
   ReleaseDecoder();
   // Called by the owner before it starts the thread; never by the worker itself.
   m_stop = 0;
-  if (m_client == nullptr) return 0;
-  switch (m_client->m_videoCodec.load()) {
+  if (m_stream == nullptr) return 0;
+  switch (m_stream->videoCodec.load()) {
     case VCODEC_H264:
       m_frameBuffer.assign(kH264FrameBuffer, 0);
       m_useAvcodec = AvcodecLoad(&Library().codecLoaderLock);
@@ -150,14 +154,14 @@ int CAVDisplay::SetupDecoder() {
       // The announced size sizes the picture buffer. A size no camera sends (negative, or
       // beyond 8K) counts as missing, so a damaged or hostile stream description cannot make
       // the buffer gigabytes large; a larger picture is then refused by the decoder.
-      const int64_t w = m_client->m_width.load(), h = m_client->m_height.load();
+      const int64_t w = m_stream->width.load(), h = m_stream->height.load();
       if (w <= 0 || h <= 0 || w > kMaxAnnouncedSide || h > kMaxAnnouncedSide ||
           w * h > kMaxAnnouncedArea) {
-        m_client->m_width = 1280;
-        m_client->m_height = 720;
+        m_stream->width = 1280;
+        m_stream->height = 720;
       }
       m_pictureBuffer.assign(
-          static_cast<size_t>(m_client->m_width.load()) * m_client->m_height.load() * 2, 0);
+          static_cast<size_t>(m_stream->width.load()) * m_stream->height.load() * 2, 0);
       m_decoder = Decoder::kMpeg4;
       if (m_xvid.Create()) return 1;
       break;
@@ -221,24 +225,24 @@ int32_t CAVDisplay::readFrame(int32_t* framesLeft, FrameEntry* entry) {
 }
 
 bool CAVDisplay::pictureTooLarge(int width, int height) {
-  const int32_t configuredWidth = m_client->m_width.load();
-  const int32_t configuredHeight = m_client->m_height.load();
+  const int32_t configuredWidth = m_stream->width.load();
+  const int32_t configuredHeight = m_stream->height.load();
   if (width <= configuredWidth && height <= configuredHeight) return false;
-  WriteLogLine("device %s decoder exception W: %d(%d), H: %d(%d)\r\n", m_client->m_param.address,
-               width, configuredWidth, height, configuredHeight);
+  WriteLogLine("device %s decoder exception W: %d(%d), H: %d(%d)\r\n", m_link->param.address, width,
+               configuredWidth, height, configuredHeight);
   return true;
 }
 
 void CAVDisplay::showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride,
                              int uvStride, int width, int height) {
-  const uint32_t window = m_client->m_videoWindow.load();
-  if (m_client->m_view.load() != 1 || window == 0) return;
-  m_client->m_drawing = 1;
+  const uint32_t window = m_view->videoWindow.load();
+  if (m_view->view.load() != 1 || window == 0) return;
+  m_view->drawing = 1;
   // The view may have been switched off between the check and the flag; the stopping caller
   // waits for the flag, so look again before drawing.
-  if (m_client->m_view.load() == 1)
+  if (m_view->view.load() == 1)
     m_renderer->Render(window, y, u, v, yStride, uvStride, width, height);
-  m_client->m_drawing = 0;
+  m_view->drawing = 0;
 }
 
 void CAVDisplay::serveCapture(const SnapshotPicture* picture) {
@@ -251,53 +255,52 @@ void CAVDisplay::serveCapture(const SnapshotPicture* picture) {
     hook = Snapshot();
   }
   if (hook) {
-    hook(m_client->m_snapshotPath, *picture);
+    hook(m_snapshotPath, *picture);
   } else {
-    SaveSnapshot(m_client->m_snapshotPath, *picture);
+    SaveSnapshot(m_snapshotPath, *picture);
   }
 }
 
 bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry& entry) {
-  CNetClient& c = *m_client;
-  c.m_curTime = (static_cast<uint32_t>(entry.timestamp) - c.m_baseTime.load()) / 1000u;
+  m_replay->curTime = (static_cast<uint32_t>(entry.timestamp) - m_replay->baseTime.load()) / 1000u;
   bool waited = false;
-  while (c.m_replayState.load() == 1 && m_stop.load() == 0) {
+  while (m_replay->state.load() == 1 && m_stop.load() == 0) {
     waited = true;
-    if (c.m_seekWhilePaused.load() != 0) {
-      c.m_seekWhilePaused = 0;
-      for (int i = 0; i < 10 && c.m_seekPending.load() != 0; ++i) platform::Sleep(100);
+    if (m_replay->seekWhilePaused.load() != 0) {
+      m_replay->seekWhilePaused = 0;
+      for (int i = 0; i < 10 && m_replay->seekPending.load() != 0; ++i) platform::Sleep(100);
       break;
     }
     serveCapture(picture);
     platform::Sleep(100);
   }
-  if (c.m_replayState.load() == 2) {
+  if (m_replay->state.load() == 2) {
     while (true) {
       waited = true;
       if (m_stop.load() != 0) break;
       serveCapture(picture);
       platform::Sleep(100);
-      if (c.m_stepRequest.load() != 0) {
-        c.m_stepRequest = 0;
+      if (m_replay->stepRequest.load() != 0) {
+        m_replay->stepRequest = 0;
         break;
       }
-      if (c.m_replayState.load() != 2) break;
+      if (m_replay->state.load() != 2) break;
     }
   }
   if (waited) {
-    c.m_pacing.count = 0;
-    c.m_pacing.startTime = PacingNow();
+    m_replay->pacing.count = 0;
+    m_replay->pacing.startTime = PacingNow();
   }
   return waited;
 }
 
 void CAVDisplay::afterPicture(const SnapshotPicture& picture, const FrameEntry& entry) {
-  m_client->m_drawing = 0;
+  m_view->drawing = 0;
   serveCapture(&picture);
-  ++m_client->m_counters.frameCount;
+  ++m_counters->frameCount;
   if (live()) return;
   replayControl(&picture, entry);
-  PaceFrame(m_client->m_speed.load(), m_client->m_pacing);
+  PaceFrame(m_replay->speed.load(), m_replay->pacing);
 }
 
 // Live pacing state of one decode loop: depth pacing before each read and the sleep after a
@@ -314,8 +317,8 @@ struct CAVDisplay::LoopPacing {
   uint32_t sinceAnchor = 0;
 
   // Sets the client's pre-buffer depth to 0 when depth pacing is on.
-  LoopPacing(CNetClient& client, bool depth) : depthPacing(depth) {
-    if (depthPacing) client.m_preBufferDepth = 0;
+  LoopPacing(ViewState& view, bool depth) : depthPacing(depth) {
+    if (depthPacing) view.preBufferDepth = 0;
   }
   // Sleeps after a decoded live picture. True when it slept by the table (catch-up ends).
   bool afterPicture(PacingClock& clock, int32_t frameRate) {
@@ -344,9 +347,9 @@ int32_t CAVDisplay::nextFrame(LoopPacing& pacing, uint32_t holdSleepMs, uint32_t
                               FrameEntry* entry, int32_t* framesLeft) {
   if (pacing.depthPacing) {
     pacing.waiting = m_videoConduit->GetFrameCount();
-    m_client->m_framesWaiting = pacing.waiting;
+    m_view->framesWaiting = pacing.waiting;
     pacing.catchUp = true;
-    if (!pacing.pacer.ShouldRead(pacing.waiting, m_client->m_preBufferDepth.load())) {
+    if (!pacing.pacer.ShouldRead(pacing.waiting, m_view->preBufferDepth.load())) {
       platform::Sleep(holdSleepMs);
       return 0;
     }
@@ -362,11 +365,10 @@ int32_t CAVDisplay::nextFrame(LoopPacing& pacing, uint32_t holdSleepMs, uint32_t
 }
 
 int CAVDisplay::loopAvcodec() {
-  CNetClient& c = *m_client;
-  c.m_frameRate = GuardedFrameRate(c.m_frameRate.load());
-  c.m_pacing = PacingClock{c.m_frameRate.load(), PacingNow(), 0, -1};
-  LoopPacing pacing(c, live() && (c.m_bitRate.load() < kLivePacingBitRateLimit ||
-                                  c.m_param.transport == TRANSPORT_UDP));
+  m_stream->frameRate = GuardedFrameRate(m_stream->frameRate.load());
+  m_replay->pacing = PacingClock{m_stream->frameRate.load(), PacingNow(), 0, -1};
+  LoopPacing pacing(*m_view, live() && (m_stream->bitRate.load() < kLivePacingBitRateLimit ||
+                                        m_link->param.transport == TRANSPORT_UDP));
   bool resyncPending = false;
   while (m_stop.load() == 0) {
     int32_t left = 0;
@@ -379,9 +381,9 @@ int CAVDisplay::loopAvcodec() {
       m_avcodec.Flush();
       resyncPending = false;
     }
-    if (c.m_view.load() != 1) {
+    if (m_view->view.load() != 1) {
       resyncPending = true;
-      c.m_drawing = 0;
+      m_view->drawing = 0;
       continue;
     }
     if (!m_avcodec.IsOpen()) {
@@ -391,25 +393,25 @@ int CAVDisplay::loopAvcodec() {
         resyncPending = true;
         continue;
       }
-      c.m_recreateDecoder = 0;
+      m_view->recreateDecoder = 0;
     }
     DecodedPicture pic;
     if (m_avcodec.Decode(frame, static_cast<size_t>(n), &pic) < 1) continue;
-    c.m_decodedWidth = pic.width;
-    c.m_decodedHeight = pic.height;
+    m_view->decodedWidth = pic.width;
+    m_view->decodedHeight = pic.height;
     if (pictureTooLarge(pic.width, pic.height)) return 0;
-    if (live() && pacing.afterPicture(c.m_pacing, c.m_frameRate.load())) {
-      c.m_pacing.count = 0;
-      c.m_pacing.startTime = PacingNow();
+    if (live() && pacing.afterPicture(m_replay->pacing, m_stream->frameRate.load())) {
+      m_replay->pacing.count = 0;
+      m_replay->pacing.startTime = PacingNow();
     }
     showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
     afterPicture(
         SnapshotPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height},
         entry);
-    if (c.m_recreateDecoder.load() != 0) {
+    if (m_view->recreateDecoder.load() != 0) {
       destroyH264Decoder();
       // On failure the decoder stays closed and is made again before the next decode.
-      if (createH264Decoder()) c.m_recreateDecoder = 0;
+      if (createH264Decoder()) m_view->recreateDecoder = 0;
       // Either way the new decoder begins at the next parameter set.
       resyncPending = true;
     }
@@ -418,9 +420,8 @@ int CAVDisplay::loopAvcodec() {
 }
 
 int CAVDisplay::loopPlatformH264() {
-  CNetClient& c = *m_client;
-  c.m_frameRate = GuardedFrameRate(c.m_frameRate.load());
-  LoopPacing pacing(c, live() && c.m_bitRate.load() < kLivePacingBitRateLimit);
+  m_stream->frameRate = GuardedFrameRate(m_stream->frameRate.load());
+  LoopPacing pacing(*m_view, live() && m_stream->bitRate.load() < kLivePacingBitRateLimit);
   bool resyncPending = false;
   while (m_stop.load() == 0) {
     int32_t left = 0;
@@ -429,12 +430,12 @@ int CAVDisplay::loopPlatformH264() {
     if (n == 0) continue;
     const uint8_t* frame = m_frameBuffer.data();
     if (resyncPending && NalType(frame, n) != kNalSps) continue;
-    if (c.m_view.load() != 1) {
+    if (m_view->view.load() != 1) {
       if (m_h264 != nullptr) {
         destroyH264Decoder();
         resyncPending = true;
       }
-      c.m_drawing = 0;
+      m_view->drawing = 0;
       continue;
     }
     if (m_h264 == nullptr) {
@@ -456,18 +457,18 @@ int CAVDisplay::loopPlatformH264() {
       if (result != platform::kHi264DecPicture) break;
       const int w = static_cast<int>(pic.width);
       const int h = static_cast<int>(pic.height);
-      c.m_decodedWidth = w;
-      c.m_decodedHeight = h;
+      m_view->decodedWidth = w;
+      m_view->decodedHeight = h;
       if (pictureTooLarge(w, h)) break;
-      if (live()) pacing.afterPicture(c.m_pacing, c.m_frameRate.load());
+      if (live()) pacing.afterPicture(m_replay->pacing, m_stream->frameRate.load());
       const int ys = static_cast<int>(pic.yStride);
       const int uvs = static_cast<int>(pic.uvStride);
       showPicture(pic.y, pic.u, pic.v, ys, uvs, w, h);
       afterPicture(SnapshotPicture{pic.y, pic.u, pic.v, ys, uvs, w, h}, entry);
       result = platform::Hi264DecFrame(m_h264, nullptr, 0, 0, &pic, 0);
-      if (c.m_recreateDecoder.load() != 0) {
+      if (m_view->recreateDecoder.load() != 0) {
         destroyH264Decoder();
-        c.m_recreateDecoder = 0;
+        m_view->recreateDecoder = 0;
         if (!createH264Decoder()) {
           if (!rebuildH264Decoder()) return 0;
           break;
@@ -480,8 +481,7 @@ int CAVDisplay::loopPlatformH264() {
 }
 
 int CAVDisplay::loopMjpeg() {
-  CNetClient& c = *m_client;
-  c.m_pacing = PacingClock{c.m_frameRate.load(), PacingNow(), 0, -1};
+  m_replay->pacing = PacingClock{m_stream->frameRate.load(), PacingNow(), 0, -1};
   while (m_stop.load() == 0) {
     int32_t left = 0;
     FrameEntry entry{};
@@ -490,10 +490,10 @@ int CAVDisplay::loopMjpeg() {
       platform::Sleep(10);
       continue;
     }
-    const int speed = live() ? (left > 1 ? 1 : 0) : c.m_speed.load();
-    if (c.m_view.load() != 1) {
+    const int speed = live() ? (left > 1 ? 1 : 0) : m_replay->speed.load();
+    if (m_view->view.load() != 1) {
       destroyMjpegDecoder();
-      c.m_drawing = 0;
+      m_view->drawing = 0;
       continue;
     }
     if (m_mjpeg == nullptr && !createMjpegDecoder()) continue;
@@ -504,28 +504,27 @@ int CAVDisplay::loopMjpeg() {
     }
     const int w = static_cast<int>(pic.width);
     const int h = static_cast<int>(pic.height);
-    c.m_decodedWidth = w;
-    c.m_decodedHeight = h;
+    m_view->decodedWidth = w;
+    m_view->decodedHeight = h;
     showPicture(pic.y, pic.u, pic.v, static_cast<int>(pic.yStride), static_cast<int>(pic.uvStride),
                 w, h);
     // MJPEG pictures count towards the measured picture rate like the other codecs.
-    ++c.m_counters.frameCount;
+    ++m_counters->frameCount;
     SnapshotPicture snap{
         pic.y, pic.u, pic.v, static_cast<int>(pic.yStride), static_cast<int>(pic.uvStride), w, h};
     // A capture saves the frame as it came (also while replay is paused or stepping).
     snap.jpeg = m_frameBuffer.data();
     snap.jpegLength = static_cast<size_t>(n);
     serveCapture(&snap);
-    PaceFrame(speed, c.m_pacing);
+    PaceFrame(speed, m_replay->pacing);
     if (!live()) replayControl(&snap, entry);
   }
   return 0;
 }
 
 int CAVDisplay::loopMpeg4() {
-  CNetClient& c = *m_client;
-  c.m_frameRate = GuardedFrameRate(c.m_frameRate.load());
-  LoopPacing pacing(c, live());
+  m_stream->frameRate = GuardedFrameRate(m_stream->frameRate.load());
+  LoopPacing pacing(*m_view, live());
   pacing.ownClock = true;
   bool resyncPending = false;
   while (m_stop.load() == 0) {
@@ -534,12 +533,12 @@ int CAVDisplay::loopMpeg4() {
     const int32_t n = nextFrame(pacing, 1, 10, &entry, &left);
     if (n == 0) continue;
     if (resyncPending && static_cast<size_t>(n) > kMpeg4HeaderFrameLimit) continue;
-    if (c.m_view.load() != 1) {
+    if (m_view->view.load() != 1) {
       if (m_xvid.IsCreated()) {
         m_xvid.Destroy();
         resyncPending = true;
       }
-      c.m_drawing = 0;
+      m_view->drawing = 0;
       continue;
     }
     if (!m_xvid.IsCreated()) {
@@ -547,15 +546,15 @@ int CAVDisplay::loopMpeg4() {
       if (m_xvid.Create()) resyncPending = false;
       if (!m_xvid.IsCreated()) continue;
     }
-    const int configuredWidth = c.m_width.load() != 0 ? c.m_width.load() : 1280;
+    const int configuredWidth = m_stream->width.load() != 0 ? m_stream->width.load() : 1280;
     platform::XvidPicture pic;
     if (m_xvid.Decode(m_frameBuffer.data(), static_cast<size_t>(n), m_pictureBuffer.data(),
                       m_pictureBuffer.size(), configuredWidth, &pic) < 0) {
       continue;
     }
     if (pic.type == platform::kXvidTypeVol) {
-      c.m_decodedWidth = pic.width;
-      c.m_decodedHeight = pic.height;
+      m_view->decodedWidth = pic.width;
+      m_view->decodedHeight = pic.height;
       continue;
     }
     if (pic.type != platform::kXvidTypeIVop && pic.type != platform::kXvidTypePVop) {
@@ -564,9 +563,9 @@ int CAVDisplay::loopMpeg4() {
     }
     // A frame holding the stream header and a picture reports the picture, so the decoded size
     // is taken from every picture, not only from a header that comes alone.
-    c.m_decodedWidth = pic.width;
-    c.m_decodedHeight = pic.height;
-    if (live()) pacing.afterPicture(c.m_pacing, c.m_frameRate.load());
+    m_view->decodedWidth = pic.width;
+    m_view->decodedHeight = pic.height;
+    if (live()) pacing.afterPicture(m_replay->pacing, m_stream->frameRate.load());
     showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
     afterPicture(
         SnapshotPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height},

@@ -19,11 +19,26 @@
 #include "sdk/platform/hi_mjpeg_dec.h"
 #include "sdk/platform/jthread.h"
 #include "sdk/platform/xvid_dec.h"
+#include "sdk/state/client_state.h"
+#include "sdk/state/stream_counters.h"
 
 namespace kv {
 
 class CDDrawRender;
-class CNetClient;
+class IEventNotifier;
+
+// What a decode worker is given of its client: the groups it reads and writes, the handle for
+// the draw callback, the video conduit and whether normal recording is on (the "Rec" mark).
+struct DisplayBinding {
+  const LinkSettings* link = nullptr;
+  StreamDescription* stream = nullptr;
+  ViewState* view = nullptr;
+  ReplayControl* replay = nullptr;
+  StreamCounters* counters = nullptr;
+  const IEventNotifier* notifier = nullptr;
+  CIConduit* videoConduit = nullptr;
+  std::function<bool()> isRecording;
+};
 
 // Takes the place of the snapshot writer in tests: called with the snapshot path and the picture
 // when a capture is served.
@@ -34,8 +49,8 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
   CAVDisplay();
   ~CAVDisplay() override;
 
-  // Takes the client, its video conduit and the draw routine; gives the renderer the client.
-  void Bind(CNetClient* client);
+  // Takes the client's groups, its video conduit and the draw routine; makes the renderer.
+  void Bind(const DisplayBinding& binding);
   // Allocates the frame buffer and creates the decoder for the client's codec. 1 or 0.
   int SetupDecoder();
   // Frees the buffers and destroys the decoder.
@@ -49,7 +64,7 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
   CDDrawRender* Renderer() { return m_renderer.get(); }
 
   // IDisplayControl: the window and redraw go to the renderer. RequestCapture stores the path
-  // in the client and asks for the next shown picture (or, while replay is paused or
+  // and asks for the next shown picture (or, while replay is paused or
   // stepping, the picture on show) to be saved there; 0 when the path does not fit its field.
   void SetWindow(uint32_t window) override;
   int Refresh() override;
@@ -103,8 +118,13 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
   std::atomic<int32_t> m_stop{0};
   std::unique_ptr<CDDrawRender> m_renderer;
   KVNET_DrawCallback m_drawCallback = nullptr;
-  CNetClient* m_client = nullptr;
+  const LinkSettings* m_link = nullptr;
+  StreamDescription* m_stream = nullptr;
+  ViewState* m_view = nullptr;
+  ReplayControl* m_replay = nullptr;
+  StreamCounters* m_counters = nullptr;
   std::atomic<int32_t> m_captureRequest{0};
+  char m_snapshotPath[256]{};  // written under the capture lock
   platform::FlaggedCriticalSection m_captureLock;
   std::vector<uint8_t> m_frameBuffer;
   std::vector<uint8_t> m_pictureBuffer;

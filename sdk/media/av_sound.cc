@@ -5,9 +5,9 @@
 #include <cstring>
 #include <new>
 
-#include "sdk/core/net_client.h"
 #include "sdk/media/conduit.h"
 #include "sdk/platform/clock.h"
+#include "sdk/state/client_state.h"
 
 namespace kv {
 namespace {
@@ -18,8 +18,8 @@ constexpr uint32_t kFailedReadPauseMs = 5;
 
 }  // namespace
 
-CAVSound::CAVSound(CNetClient* client, CIConduit* audioConduit)
-    : m_client(client), m_audioConduit(audioConduit) {}
+CAVSound::CAVSound(SoundState* sound, CIConduit* audioConduit)
+    : m_sound(sound), m_audioConduit(audioConduit) {}
 
 CAVSound::~CAVSound() {
   if (HasHandle()) Stop();
@@ -176,7 +176,7 @@ int CAVSound::ThreadMain() {
   } else {
     m_device = nullptr;
   }
-  if (m_client != nullptr) m_client->m_audioEnded = 1;
+  if (m_sound != nullptr) m_sound->ended = 1;
   if (m_audioConduit != nullptr) m_audioConduit->Clear();
   return 0;
 }

@@ -13,8 +13,9 @@
 
 namespace kv {
 
+struct SoundState;
+
 class CIConduit;
-class CNetClient;
 
 // Posted to the player thread by Stop; no parameters.
 constexpr uint32_t WM_SOUND_STOP = 1034;
@@ -31,7 +32,7 @@ class CAVSound : public platform::JThread, public IAudioPlayer {
   static constexpr uint32_t kStopWatchMs = 100;
 
   // Neither is owned; both must outlive the player's thread.
-  CAVSound(CNetClient* client, CIConduit* audioConduit);
+  CAVSound(SoundState* sound, CIConduit* audioConduit);
   // Stops a thread that is still running, then frees the buffers.
   ~CAVSound() override;
 
@@ -61,7 +62,7 @@ class CAVSound : public platform::JThread, public IAudioPlayer {
   void closeDevice();
   bool isOwnHeader(const platform::WaveHeader* header) const;
 
-  CNetClient* m_client;
+  SoundState* m_sound;
   CIConduit* m_audioConduit;
   platform::WaveHeader m_headers[kBufferCount]{};
   std::unique_ptr<uint8_t[]> m_blocks[kBufferCount];

@@ -4,7 +4,8 @@
 
 #include <utility>
 
-#include "sdk/core/net_client.h"
+#include "sdk/state/client_state.h"
+#include "sdk/state/event_notifier.h"
 
 namespace kv {
 
@@ -29,7 +30,10 @@ int formatCode(platform::PixelFormat format) {
 
 }  // namespace
 
-CDDrawRender::CDDrawRender(CNetClient* client) : m_client(client) {}
+CDDrawRender::CDDrawRender(ViewState* view, const IEventNotifier* notifier)
+    : m_view(view), m_notifier(notifier) {
+  m_overlayInputs.view = view;
+}
 
 CDDrawRender::~CDDrawRender() { ReleaseSurfaces(1); }
 
@@ -81,9 +85,9 @@ int CDDrawRender::setupLocked(uint32_t window, int width, int height, int full) 
   Rect windowRect;
   if (!GetWindowSystem().GetWindowRect(window, &windowRect)) return 0;
   m_backRect = Rect{0, 0, windowRect.Width(), windowRect.Height()};
-  if (m_client != nullptr) {
-    m_client->m_windowWidth = windowRect.Width();
-    m_client->m_windowHeight = windowRect.Height();
+  if (m_view != nullptr) {
+    m_view->windowWidth = windowRect.Width();
+    m_view->windowHeight = windowRect.Height();
   }
   if (windowRect.Width() <= 0 || windowRect.Height() <= 0) return 0;
 
@@ -138,8 +142,8 @@ void CDDrawRender::Render(uint32_t window, const uint8_t* y, const uint8_t* u, c
   if (result != platform::kSurfaceOk) return;
   if (m_format != PICFMT_NONE) {
     // Rotating by 180 degrees is a vertical flip and a left-right mirror.
-    const bool rotate = m_client != nullptr && m_client->m_rotate != 0;
-    const bool flip = m_client != nullptr && m_client->m_flip != 0;
+    const bool rotate = m_view != nullptr && m_view->rotate != 0;
+    const bool flip = m_view != nullptr && m_view->flip != 0;
     m_converter.Convert(y, u, v, yStride, uvStride, width, height, m_picture->Format(), locked.bits,
                         locked.pitch, flip != rotate, rotate);
   }
@@ -174,7 +178,7 @@ int CDDrawRender::presentLocked() {
   void* context = m_drawCallback != nullptr ? m_drawContext : &m_overlayInputs;
   cairo_t* dc = nullptr;
   if (m_back->GetDC(&dc) == kSurfaceOk) {
-    const KVNET_HANDLE handle = m_client != nullptr ? m_client->Handle() : nullptr;
+    const KVNET_HANDLE handle = m_notifier != nullptr ? m_notifier->Handle() : nullptr;
     callback(handle, dc, context);
     m_back->ReleaseDC(dc);
   }
@@ -182,7 +186,7 @@ int CDDrawRender::presentLocked() {
   // Tearing guard: wait for the blank while the raster runs inside the window's span, less a
   // margin of height / divisor at the top and the bottom.
   const uint32_t divisor =
-      m_client != nullptr ? static_cast<uint32_t>(m_client->m_vertBlankDivisor.load()) : 0;
+      m_view != nullptr ? static_cast<uint32_t>(m_view->vertBlankDivisor.load()) : 0;
   const uint32_t margin = divisor != 0 ? static_cast<uint32_t>(screen.Height()) / divisor : 0;
   uint32_t scanLine = 0;
   uint32_t line = 0;

@@ -16,7 +16,8 @@
 
 namespace kv {
 
-class CNetClient;
+class IEventNotifier;
+struct ViewState;
 
 // Picture surface format codes.
 enum PictureFormat : int {
@@ -30,7 +31,9 @@ enum PictureFormat : int {
 
 class CDDrawRender {
  public:
-  explicit CDDrawRender(CNetClient* client);
+  // The view state it reads and reports the window size to, and whose handle the draw
+  // callback is given; either may be null.
+  CDDrawRender(ViewState* view, const IEventNotifier* notifier);
   ~CDDrawRender();
   CDDrawRender(const CDDrawRender&) = delete;
   CDDrawRender& operator=(const CDDrawRender&) = delete;
@@ -66,7 +69,8 @@ class CDDrawRender {
   int presentLocked();
   void restoreLocked();
 
-  CNetClient* const m_client;
+  ViewState* const m_view;
+  const IEventNotifier* const m_notifier;
   std::unique_ptr<platform::DisplayDevice> m_device;
   std::unique_ptr<platform::Surface> m_primary;
   std::unique_ptr<platform::Surface> m_back;

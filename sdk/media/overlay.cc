@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "sdk/core/net_client.h"
 #include "sdk/platform/clock.h"
+#include "sdk/state/client_state.h"
 #include "sdk/state/library_state.h"
 
 namespace kv {
@@ -96,15 +96,15 @@ void drawNumber(cairo_t* cr, int number, int x, int y) {
 
 int KVNET_CALL DrawOverlay(KVNET_HANDLE handle, void* dc, void* context) {
   auto* cr = static_cast<cairo_t*>(dc);
-  CNetClient* client = CNetClient::FromHandle(handle);
-  if (cr == nullptr || client == nullptr || client->m_videoWindow == 0) return 1;
   const auto* inputs = static_cast<const OverlayInputs*>(context);
-  const int windowWidth = client->m_windowWidth;
-  const int windowHeight = client->m_windowHeight;
-  const int flags = client->m_mdShowMode;
+  ViewState* view = inputs != nullptr ? inputs->view : nullptr;
+  if (cr == nullptr || handle == nullptr || view == nullptr || view->videoWindow == 0) return 1;
+  const int windowWidth = view->windowWidth;
+  const int windowHeight = view->windowHeight;
+  const int flags = view->mdShowMode;
   // The regions are written by the control channel; the mask and alarm times by the event
   // receiver. They are read (and expired bits cleared) as single 32-bit atomics.
-  MotionRegionTable& motion = client->m_motion;
+  MotionRegionTable& motion = view->motion;
   auto scaled = [&](const int32_t region[4]) {
     return ScaledRect{ScaleToWindow(region[0], windowWidth, kRegionSpaceWidth),
                       ScaleToWindow(region[1], windowHeight, kRegionSpaceHeight),

@@ -8,14 +8,18 @@
 
 namespace kv {
 
-// What the overlay needs besides the client: whether normal recording is on.
+struct ViewState;
+
+// What the overlay draws from: the client's view state (regions, mode, window) and whether
+// normal recording is on.
 struct OverlayInputs {
   std::function<bool()> isRecording;
+  ViewState* view = nullptr;
 };
 
 // (client handle, cairo context, const OverlayInputs* or null). Returns 1 when the context,
-// the client's window or the client is missing, else 0. The process-wide font and brush are
-// made on first use and freed by KVNET_Cleanup.
+// the client's window, the handle or the view state is missing, else 0. The process-wide font and
+// brush are made on first use and freed by KVNET_Cleanup.
 int KVNET_CALL DrawOverlay(KVNET_HANDLE client, void* dc, void* context);
 
 // How long an alarmed region stays red after its alarm.

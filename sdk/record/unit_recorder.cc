@@ -4,10 +4,11 @@
 #include <atomic>
 
 #include "KvNetClient.h"
-#include "sdk/core/net_client.h"
 #include "sdk/platform/clock.h"
 #include "sdk/record/irecord.h"
 #include "sdk/record/record_format.h"
+#include "sdk/state/client_state.h"
+#include "sdk/state/event_notifier.h"
 
 namespace kv {
 namespace {
@@ -65,7 +66,9 @@ class FileLock {
 
 }  // namespace
 
-void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& unit) {
+void RecordVideoUnit(IRecord& recorder, const StreamDescription& stream,
+                     const RecordSettings& settings, IEventNotifier& notifier,
+                     const VideoUnit& unit) {
   const uint32_t prefix = unit.beginsCodedUnit ? 4u : 0u;
   const uint32_t total = unit.length + prefix;
   // A unit longer than the header can describe would corrupt the file: it is left out.
@@ -74,8 +77,8 @@ void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& uni
   header.kind = kUnitVideo;
   header.type = unit.type & 0xFu;
   header.length = total;
-  header.width = static_cast<uint16_t>(client.m_width.load());
-  header.height = static_cast<uint16_t>(client.m_height.load());
+  header.width = static_cast<uint16_t>(stream.width.load());
+  header.height = static_cast<uint16_t>(stream.height.load());
   header.timeStamp = unit.timeStamp;
   const bool key = header.type == 7;
 
@@ -84,9 +87,8 @@ void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& uni
     const std::atomic<uint32_t>& start;
     const std::atomic<uint32_t>& duration;
     int timeUpCode;
-  } limits[] = {
-      {kNormal, client.m_recordStart, client.m_recordDuration, REC_TIME_UP},
-      {kAlarm, client.m_alarmRecordStart, client.m_alarmRecordDuration, ALARM_REC_TIME_UP}};
+  } limits[] = {{kNormal, settings.start, settings.duration, REC_TIME_UP},
+                {kAlarm, settings.alarmStart, settings.alarmDuration, ALARM_REC_TIME_UP}};
   for (const Limit& l : limits) {
     if (!(recorder.*l.ops.isOn)()) continue;
     // The flag and the limits are read under the file's lock, where every start sets them: a
@@ -96,7 +98,7 @@ void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& uni
     if (!(recorder.*l.ops.isOn)()) continue;
     if (DurationExceeded(l.start.load(), l.duration.load())) {
       (recorder.*l.ops.stop)();
-      client.Notify(KV_EVENT_RECORD, l.timeUpCode);
+      notifier.Notify(KV_EVENT_RECORD, l.timeUpCode);
       continue;
     }
     WriteUnitLocked(recorder, l.ops, header, kStartCode, prefix, unit.data, unit.length, key);

@@ -6,8 +6,10 @@
 
 namespace kv {
 
-class CNetClient;
+class IEventNotifier;
 class IRecord;
+struct RecordSettings;
+struct StreamDescription;
 
 struct VideoUnit {
   const uint8_t* data = nullptr;
@@ -19,7 +21,10 @@ struct VideoUnit {
 
 // Writes a video unit into each open record file of recorder. A file whose duration has run
 // out is stopped instead (its stopped event, then its time-up event) and gets nothing.
-void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& unit);
+// The unit headers carry the stream's picture size; the limits are those of settings.
+void RecordVideoUnit(IRecord& recorder, const StreamDescription& stream,
+                     const RecordSettings& settings, IEventNotifier& notifier,
+                     const VideoUnit& unit);
 
 // Writes one voice frame as an audio unit of the given codec into each open record file.
 void RecordAudioUnit(IRecord& recorder, uint8_t audioCodec, const uint8_t* voiceFrame,

@@ -4,9 +4,10 @@
 #include <cstring>
 
 #include "KvNetClient.h"
-#include "sdk/core/net_client.h"
+#include "sdk/media/av_display.h"
 #include "sdk/record/ensure_directory.h"
 #include "sdk/record/record_format.h"
+#include "sdk/state/event_notifier.h"
 
 namespace kv {
 
@@ -26,10 +27,30 @@ CAVSource::~CAVSource() {
   CloseHandle();
 }
 
-void CAVSource::Attach(CNetClient* client, CIConduit* videoConduit, CIConduit* audioConduit) {
-  m_client = client;
-  m_videoConduit = videoConduit;
-  m_audioConduit = audioConduit;
+void CAVSource::Attach(const SourceContext& context) {
+  m_link = context.link;
+  m_stream = context.stream;
+  m_sound = context.sound;
+  m_view = context.view;
+  m_replay = context.replay;
+  m_record = context.record;
+  m_counters = context.counters;
+  m_notifier = context.notifier;
+  m_videoConduit = context.videoConduit;
+  m_audioConduit = context.audioConduit;
+}
+
+DisplayBinding CAVSource::displayBinding() {
+  DisplayBinding binding;
+  binding.link = m_link;
+  binding.stream = m_stream;
+  binding.view = m_view;
+  binding.replay = m_replay;
+  binding.counters = m_counters;
+  binding.notifier = m_notifier;
+  binding.videoConduit = m_videoConduit;
+  binding.isRecording = [this] { return IsRecording() != 0; };
+  return binding;
 }
 
 int CAVSource::ThreadMain() {
@@ -68,11 +89,11 @@ struct CAVSource::RecordSlot {
 CAVSource::RecordSlot CAVSource::slot(RecordKind kind) {
   if (kind == RecordKind::kNormal) {
     return {m_recording,      m_recordFile,     m_recordLock,
-            m_recordIndex,    m_recordPosition, m_client ? m_client->m_recordPath : "",
+            m_recordIndex,    m_recordPosition, m_record ? m_record->path : "",
             m_recordFilePath, REC_STARTED,      REC_STOPPED};
   }
   return {m_alarmRecording, m_alarmFile,       m_alarmLock,
-          m_alarmIndex,     m_alarmPosition,   m_client ? m_client->m_alarmRecordPath : "",
+          m_alarmIndex,     m_alarmPosition,   m_record ? m_record->alarmPath : "",
           m_alarmFilePath,  ALARM_REC_STARTED, ALARM_REC_STOPPED};
 }
 
@@ -110,11 +131,11 @@ int CAVSource::StartAlarmRecord() { return startRecordFile(RecordKind::kAlarm); 
 int CAVSource::StopAlarmRecord() { return stopRecordFile(RecordKind::kAlarm); }
 
 int CAVSource::startRecordFile(RecordKind kind) {
-  if (m_client == nullptr) return 0;
+  if (!attached()) return 0;
   RecordSlot s = slot(kind);
   platform::FlaggedLock lock(s.lock);
   RecordFileHeader header;
-  header.frameRate = HeaderFrameRate(m_client->m_frameRate.load());
+  header.frameRate = HeaderFrameRate(m_stream->frameRate.load());
   if (!EnsureDirectory(s.path)) return 0;
   std::FILE* file = std::fopen(s.path, "wb");
   if (file == nullptr) return 0;
@@ -123,17 +144,17 @@ int CAVSource::startRecordFile(RecordKind kind) {
   s.filePath = s.path;
   s.index.clear();
   s.flag = 1;
-  header.videoCodec = m_client->m_videoCodec.load();
-  header.audioCodec = m_client->m_audioCodec.load();
-  header.width = static_cast<uint16_t>(m_client->m_width.load());
-  header.height = static_cast<uint16_t>(m_client->m_height.load());
-  header.deviceGeneration = static_cast<uint8_t>(m_client->m_deviceGeneration.load());
+  header.videoCodec = m_stream->videoCodec.load();
+  header.audioCodec = m_stream->audioCodec.load();
+  header.width = static_cast<uint16_t>(m_stream->width.load());
+  header.height = static_cast<uint16_t>(m_stream->height.load());
+  header.deviceGeneration = static_cast<uint8_t>(m_stream->deviceGeneration.load());
   uint8_t bytes[kRecordHeaderSize];
   EncodeFileHeader(header, bytes);
   s.position = 0;
   writeRecordFile(kind, bytes, kRecordHeaderSize);
   if (s.file == nullptr) return 0;  // the header could not be written: already ended
-  m_client->Notify(KV_EVENT_RECORD, s.startedCode);
+  m_notifier->Notify(KV_EVENT_RECORD, s.startedCode);
   return 1;
 }
 
@@ -163,7 +184,7 @@ int CAVSource::stopRecordFile(RecordKind kind) {
     // A recording without a single index point is not kept.
     if (count == 0) std::remove(s.filePath.c_str());
   }
-  if (m_client != nullptr) m_client->Notify(KV_EVENT_RECORD, s.stoppedCode);
+  if (attached()) m_notifier->Notify(KV_EVENT_RECORD, s.stoppedCode);
   return result;
 }
 
@@ -176,7 +197,7 @@ void CAVSource::abandonRecordFile(RecordKind kind) {
   s.file = nullptr;
   // What was written stays readable without its index; a file without one key unit goes.
   if (s.index.empty()) std::remove(s.filePath.c_str());
-  if (m_client != nullptr) m_client->Notify(KV_EVENT_RECORD, s.stoppedCode);
+  if (attached()) m_notifier->Notify(KV_EVENT_RECORD, s.stoppedCode);
 }
 
 }  // namespace kv

@@ -11,20 +11,38 @@
 #include "sdk/platform/critical_section.h"
 #include "sdk/platform/jthread.h"
 #include "sdk/record/irecord.h"
+#include "sdk/state/client_state.h"
+#include "sdk/state/stream_counters.h"
 
 namespace kv {
 
 class CIConduit;
-class CNetClient;
 class IDisplayControl;
+class IEventNotifier;
+struct DisplayBinding;
+
+// What a source is given of its client: the groups it reads and writes, the notifier for the
+// client's events and the two conduits (none owned).
+struct SourceContext {
+  LinkSettings* link = nullptr;
+  StreamDescription* stream = nullptr;
+  SoundState* sound = nullptr;
+  ViewState* view = nullptr;
+  ReplayControl* replay = nullptr;
+  RecordSettings* record = nullptr;
+  StreamCounters* counters = nullptr;
+  IEventNotifier* notifier = nullptr;
+  CIConduit* videoConduit = nullptr;
+  CIConduit* audioConduit = nullptr;
+};
 
 class CAVSource : public platform::JThread, public IRecord {
  public:
   CAVSource();
   ~CAVSource() override;
 
-  // Gives the source its client and the client's two conduits (not owned).
-  void Attach(CNetClient* client, CIConduit* videoConduit, CIConduit* audioConduit);
+  // Gives the source its client's groups, notifier and conduits (not owned).
+  void Attach(const SourceContext& context);
 
   // Prepares before the thread starts; non-zero on success.
   virtual int Open() = 0;
@@ -80,11 +98,21 @@ class CAVSource : public platform::JThread, public IRecord {
  protected:
   // The common tail of every subclass's Stop.
   int StopAndJoin();
+  // What the source's decode worker is given; the "Rec" mark follows this source's recording.
+  DisplayBinding displayBinding();
+  bool attached() const { return m_notifier != nullptr; }
 
   CIConduit* m_videoConduit = nullptr;
   CIConduit* m_audioConduit = nullptr;
   std::atomic<int> m_stopRequested{0};
-  CNetClient* m_client = nullptr;
+  LinkSettings* m_link = nullptr;
+  StreamDescription* m_stream = nullptr;
+  SoundState* m_sound = nullptr;
+  ViewState* m_view = nullptr;
+  ReplayControl* m_replay = nullptr;
+  RecordSettings* m_record = nullptr;
+  StreamCounters* m_counters = nullptr;
+  IEventNotifier* m_notifier = nullptr;
   std::atomic<int> m_recording{0};
   std::atomic<int> m_alarmRecording{0};
   std::FILE* m_recordFile = nullptr;

@@ -6,13 +6,13 @@
 #include <new>
 
 #include "KvNetClient.h"
-#include "sdk/core/net_client.h"
 #include "sdk/media/av_display.h"
 #include "sdk/media/conduit.h"
 #include "sdk/platform/clock.h"
 #include "sdk/platform/debug_output.h"
 #include "sdk/record/codec_sniffer.h"
 #include "sdk/record/record_format.h"
+#include "sdk/state/event_notifier.h"
 
 namespace kv {
 namespace {
@@ -84,7 +84,6 @@ uint8_t CAVSource_File::sniffAviCodec() {
 }
 
 bool CAVSource_File::openFile() {
-  CNetClient& c = *m_client;
   m_kind = -1;
   m_replayIndex.clear();
   m_indexFromTrailer = false;
@@ -93,7 +92,7 @@ bool CAVSource_File::openFile() {
   if (m_external != nullptr) {
     m_input = m_external;
   } else {
-    if (!m_file.Open(c.m_replayPath)) return false;
+    if (!m_file.Open(m_link->replayPath)) return false;
     m_input = &m_file;
   }
   RecordDescription d;
@@ -101,35 +100,35 @@ bool CAVSource_File::openFile() {
   m_kind = d.layout;
   uint8_t codec = 0;
   if (m_kind == kLayoutAvi) {
-    c.m_frameRate = static_cast<int32_t>(std::min<uint32_t>(d.aviRate, INT32_MAX));
-    c.m_totalTime = d.aviRate != 0 ? d.aviFrames / d.aviRate : 0;
+    m_stream->frameRate = static_cast<int32_t>(std::min<uint32_t>(d.aviRate, INT32_MAX));
+    m_replay->totalTime = d.aviRate != 0 ? d.aviFrames / d.aviRate : 0;
     if (!LocateAviIndex(*m_input, &m_avi)) return false;
     if (d.aviWidth != 0 && d.aviHeight != 0) {
-      c.m_width = d.aviWidth;
-      c.m_height = d.aviHeight;
+      m_stream->width = d.aviWidth;
+      m_stream->height = d.aviHeight;
     }
     codec = CodecFromFourCc(d.aviFourCc);
     if (codec == 0) codec = sniffAviCodec();
   } else {
     if (m_kind != kLayoutLegacy) {
-      c.m_audioCodec = d.audioCodec;
+      m_stream->audioCodec = d.audioCodec;
       // A size of zero cannot configure a decoder: the defaults stay.
       if (d.width != 0 && d.height != 0) {
-        c.m_width = d.width;
-        c.m_height = d.height;
+        m_stream->width = d.width;
+        m_stream->height = d.height;
       }
-      c.m_deviceGeneration = d.deviceGeneration;
+      m_stream->deviceGeneration = d.deviceGeneration;
     }
-    c.m_frameRate = ReplayFrameRate(d.frameRateByte);
+    m_stream->frameRate = ReplayFrameRate(d.frameRateByte);
     IndexReadResult index = ReadRecordIndex(*m_input, m_kind);
     if (index.failed) return false;
     m_replayIndex = std::move(index.entries);
     m_indexFromTrailer = index.fromTrailer;
     m_dataEnd = index.dataEnd;
     if (!m_replayIndex.empty()) {
-      c.m_baseTime = m_replayIndex.front().timeStamp;
-      c.m_totalTime = IndexTotalSeconds(m_replayIndex);
-      c.m_curTime = 0;
+      m_replay->baseTime = m_replayIndex.front().timeStamp;
+      m_replay->totalTime = IndexTotalSeconds(m_replayIndex);
+      m_replay->curTime = 0;
     }
     codec = IsKnownVideoCodec(d.videoCodec) ? d.videoCodec : sniffUnitsCodec();
     // Whole JPEG pictures are read by the MJPEG loop whatever the descriptor said.
@@ -140,12 +139,12 @@ bool CAVSource_File::openFile() {
     platform::OutputDebugString("replay: the file's video codec is not recognised\n");
     return false;
   }
-  c.m_videoCodec = codec;
+  m_stream->videoCodec = codec;
   return true;
 }
 
 int CAVSource_File::OpenReader() {
-  if (m_client == nullptr || m_videoConduit == nullptr || m_audioConduit == nullptr) return 0;
+  if (!attached() || m_videoConduit == nullptr || m_audioConduit == nullptr) return 0;
   if (!openFile()) {
     m_file.Close();
     return 0;
@@ -180,9 +179,8 @@ int CAVSource_File::Open() {
     return 0;
   }
   // The clock is set before the worker starts, so both threads see it without a race.
-  CNetClient& c = *m_client;
-  c.m_pacing = PacingClock{c.m_frameRate.load(), platform::timeGetTime(), 0, -1};
-  m_display->Bind(m_client);
+  m_replay->pacing = PacingClock{m_stream->frameRate.load(), platform::timeGetTime(), 0, -1};
+  m_display->Bind(displayBinding());
   if (m_display->SetupDecoder() == 0 || m_display->Start() != 0) {
     m_display->ReleaseDecoder();
     Close();
@@ -246,7 +244,7 @@ bool CAVSource_File::serveSeek() {
 }
 
 int CAVSource_File::Run() {
-  if (m_client == nullptr || !m_readBuffer || m_kind < 0) return 0;
+  if (!attached() || !m_readBuffer || m_kind < 0) return 0;
   rewind();
   const uint32_t endWaitMs = m_kind == kLayoutAvi ? kSeekWaitMs : unitLoop().endWaitMs;
   const std::function<bool()> seek = [this] { return serveSeek(); };
@@ -256,7 +254,7 @@ int CAVSource_File::Run() {
       endOfData();
       atEnd = true;
       waitAtEnd(endWaitMs, &atEnd, seek);
-    } else if (m_client->m_seekPending.load() != 0) {
+    } else if (m_replay->seekPending.load() != 0) {
       serveSeek();
     }
   }
@@ -264,14 +262,14 @@ int CAVSource_File::Run() {
 }
 
 size_t CAVSource_File::ReadSteps(size_t maxSteps) {
-  if (m_client == nullptr || !m_readBuffer || m_kind < 0) return 0;
+  if (!attached() || !m_readBuffer || m_kind < 0) return 0;
   size_t steps = 0;
   while (steps < maxSteps && !StopRequested()) {
     ++steps;
     if (readNext() == Step::kEnd) {
       endOfData();
-      if (m_client->m_seekPending.load() == 0 || !serveSeek()) break;
-    } else if (m_client->m_seekPending.load() != 0) {
+      if (m_replay->seekPending.load() == 0 || !serveSeek()) break;
+    } else if (m_replay->seekPending.load() != 0) {
       serveSeek();
     }
   }
@@ -279,7 +277,7 @@ size_t CAVSource_File::ReadSteps(size_t maxSteps) {
 }
 
 bool CAVSource_File::audioWanted() const {
-  return m_client->m_audioOn.load() != 0 && m_client->m_speed.load() == 0;
+  return m_sound->on.load() != 0 && m_replay->speed.load() == 0;
 }
 
 bool CAVSource_File::writeVideo(const uint8_t* data, uint32_t length, int32_t endOfFrame,
@@ -293,7 +291,7 @@ bool CAVSource_File::writeVideo(const uint8_t* data, uint32_t length, int32_t en
       // nothing will drain. Closing it lets the worker take (or drop) it.
       if (frames == 0) v.EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
     }
-    if (m_client->m_seekPending.load() != 0 || StopRequested()) return false;
+    if (m_replay->seekPending.load() != 0 || StopRequested()) return false;
     platform::Sleep(retryMs);
   }
 }
@@ -302,8 +300,7 @@ void CAVSource_File::writeAudio(const uint8_t* pcm, size_t bytes) {
   while (bytes > 0 && !StopRequested()) {
     const size_t piece = std::min(bytes, kAudioPiece);
     while (!m_audioConduit->Write(pcm, static_cast<int32_t>(piece), 0, 0, 0)) {
-      if (StopRequested() || m_client->m_seekPending.load() != 0 ||
-          m_client->m_audioEnded.load() != 0) {
+      if (StopRequested() || m_replay->seekPending.load() != 0 || m_sound->ended.load() != 0) {
         return;
       }
       platform::Sleep(kAudioRetryMs);
@@ -315,8 +312,7 @@ void CAVSource_File::writeAudio(const uint8_t* pcm, size_t bytes) {
 
 void CAVSource_File::playVoice(uint32_t codec, const uint8_t* frame, uint32_t length,
                                size_t sampleLimit) {
-  CNetClient& c = *m_client;
-  if (c.m_audioEnded.load() != 0) return;
+  if (m_sound->ended.load() != 0) return;
   const bool g711 = IsG711(codec);
   platform::VoiceCodecState& state = g711 ? m_g711 : m_g726;
   int32_t& mode = g711 ? m_g711Mode : m_g726Mode;
@@ -340,14 +336,14 @@ void CAVSource_File::playVoice(uint32_t codec, const uint8_t* frame, uint32_t le
   writeAudio(reinterpret_cast<const uint8_t*>(m_pcm.get()), size_t{samples} * 2);
 }
 
-void CAVSource_File::reachEnd() { m_client->Notify(KV_EVENT_REPLAY_END, 0); }
+void CAVSource_File::reachEnd() { m_notifier->Notify(KV_EVENT_REPLAY_END, 0); }
 
 void CAVSource_File::waitAtEnd(uint32_t sleepMs, bool* atEnd,
                                const std::function<bool()>& serveSeek) {
-  if (m_client->m_seekPending.load() != 0 && serveSeek()) *atEnd = false;
+  if (m_replay->seekPending.load() != 0 && serveSeek()) *atEnd = false;
   while (*atEnd && !StopRequested()) {
     platform::Sleep(sleepMs);
-    if (m_client->m_seekPending.load() != 0 && serveSeek()) *atEnd = false;
+    if (m_replay->seekPending.load() != 0 && serveSeek()) *atEnd = false;
   }
 }
 
@@ -375,11 +371,10 @@ bool CAVSource_File::unitContinuesPicture(uint64_t offset) {
 }
 
 bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
-  CNetClient& c = *m_client;
-  const uint32_t target = c.m_seekTarget.load();
-  c.m_curTime = target;
+  const uint32_t target = m_replay->seekTarget.load();
+  m_replay->curTime = target;
   bool moved = false;
-  if (const IndexEntry* e = FindSeekEntry(m_replayIndex, c.m_baseTime.load(), target)) {
+  if (const IndexEntry* e = FindSeekEntry(m_replayIndex, m_replay->baseTime.load(), target)) {
     // Devices mark every piece of a key picture as key, so each piece may have an entry of
     // its own. Starting at a later piece would hand the decoder a frame without its start;
     // step back to the entry of the piece that begins the picture. Only entries close in
@@ -400,7 +395,7 @@ bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
     *position = e->offset;
     moved = true;
   }
-  c.m_seekPending = 0;
+  m_replay->seekPending = 0;
   return moved;
 }
 
@@ -436,10 +431,9 @@ CAVSource_File::Step CAVSource_File::readUnit(const UnitLoop& loop, uint64_t* po
 // ---- AVI layout ----
 
 bool CAVSource_File::serveAviSeek(uint64_t* p) {
-  CNetClient& c = *m_client;
-  const uint32_t target = c.m_seekTarget.load();
-  c.m_curTime = target;
-  const int64_t k = FindAviSeekEntry(*m_input, m_avi, target, c.m_videoCodec.load());
+  const uint32_t target = m_replay->seekTarget.load();
+  m_replay->curTime = target;
+  const int64_t k = FindAviSeekEntry(*m_input, m_avi, target, m_stream->videoCodec.load());
   bool moved = false;
   if (k >= 0) {
     m_videoConduit->Clear();
@@ -450,14 +444,14 @@ bool CAVSource_File::serveAviSeek(uint64_t* p) {
     if (ReadAviEntry(*m_input, m_avi, at, &e) &&
         AviChunkReadable(e, m_input->Size(), m_readBufferSize) &&
         m_input->ReadExact(uint64_t{e.offset} + 8, m_readBuffer.get(), e.length)) {
-      c.m_seekPending = 0;
+      m_replay->seekPending = 0;
       m_videoConduit->Write(m_readBuffer.get(), static_cast<int32_t>(e.length), 1,
                             static_cast<int32_t>(AviEntryTime(at + kAviEntrySize, m_avi.p0)), 0);
     }
     *p = at + kAviEntrySize;
     moved = true;
   }
-  c.m_seekPending = 0;
+  m_replay->seekPending = 0;
   return moved;
 }
 
@@ -468,7 +462,7 @@ CAVSource_File::Step CAVSource_File::readAviEntry(uint64_t* p) {
   if (e.kind == AviEntryKind::kOther) return Step::kUnit;
   // Entries whose chunk leaves the file or the buffer are damage and skipped.
   if (!AviChunkReadable(e, m_input->Size(), m_readBufferSize)) return Step::kUnit;
-  if (e.kind == AviEntryKind::kAudio && m_client->m_audioEnded.load() != 0) return Step::kUnit;
+  if (e.kind == AviEntryKind::kAudio && m_sound->ended.load() != 0) return Step::kUnit;
   uint8_t* data = m_readBuffer.get();
   if (e.length != 0 && !m_input->ReadExact(uint64_t{e.offset} + 8, data, e.length))
     return Step::kEnd;

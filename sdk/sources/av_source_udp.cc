@@ -9,13 +9,13 @@
 #include <string>
 
 #include "KvNetClient.h"
-#include "sdk/core/net_client.h"
 #include "sdk/media/av_display.h"
 #include "sdk/media/conduit.h"
 #include "sdk/media/ddraw_render.h"
 #include "sdk/platform/clock.h"
 #include "sdk/platform/debug_output.h"
 #include "sdk/record/unit_recorder.h"
+#include "sdk/state/event_notifier.h"
 
 namespace kv {
 namespace {
@@ -72,7 +72,7 @@ int CAVSource_UDP::Open() {
   m_pcm.reset(new (std::nothrow) int16_t[PcmCapacity()]);
   if (!m_datagram || !m_voiceFrame || !m_pcm) return 0;
   m_lastError = SetupSocket();
-  m_display->Bind(m_client);
+  m_display->Bind(displayBinding());
   return 1;
 }
 
@@ -86,9 +86,9 @@ void CAVSource_UDP::Close() {
 }
 
 int CAVSource_UDP::SetupSocket() {
-  const uint16_t port = static_cast<uint16_t>(m_client->m_port);
+  const uint16_t port = static_cast<uint16_t>(m_link->port);
   const platform::ResolveResult resolved =
-      platform::ResolveHost(m_client->m_host, port, platform::SocketType::kUdp);
+      platform::ResolveHost(m_link->host, port, platform::SocketType::kUdp);
   if (resolved.error != 0 || resolved.addresses.empty()) {
     platform::OutputDebugString("InitalUDPSocket error");
     return -1;
@@ -116,7 +116,7 @@ int CAVSource_UDP::Stop() {
 }
 
 int CAVSource_UDP::Run() {
-  m_client->m_preBufferDepth = 6;
+  m_view->preBufferDepth = 6;
   m_sequencer->Reset();
   while (!StopRequested()) {
     // With a loss wait, a gap may have to be given up while nothing arrives.
@@ -146,7 +146,7 @@ int CAVSource_UDP::Run() {
     }
     onReceived(m_datagram.get(), static_cast<size_t>(n), platform::GetTickCount());
   }
-  if (!StopRequested()) m_client->Notify(KV_EVENT_LINK, LINK_CLOSED);
+  if (!StopRequested()) m_notifier->Notify(KV_EVENT_LINK, LINK_CLOSED);
   return 0;
 }
 
@@ -172,14 +172,13 @@ void CAVSource_UDP::onReceived(const uint8_t* raw, size_t rawLength, uint32_t no
 }
 
 bool CAVSource_UDP::Synchronise(const UdpDatagram& d) {
-  CNetClient& c = *m_client;
-  c.m_bitRate = static_cast<int32_t>(d.bitRate);
-  c.m_frameRate = static_cast<int32_t>(d.frameRate);
-  c.m_width = static_cast<int32_t>(d.width);
-  c.m_height = static_cast<int32_t>(d.height);
-  c.m_deviceGeneration = d.deviceGeneration;
-  c.m_videoCodec = d.videoCodec;
-  c.m_audioCodec = d.audioCodec;
+  m_stream->bitRate = static_cast<int32_t>(d.bitRate);
+  m_stream->frameRate = static_cast<int32_t>(d.frameRate);
+  m_stream->width = static_cast<int32_t>(d.width);
+  m_stream->height = static_cast<int32_t>(d.height);
+  m_stream->deviceGeneration = d.deviceGeneration;
+  m_stream->videoCodec = d.videoCodec;
+  m_stream->audioCodec = d.audioCodec;
 
   if (m_display->HasHandle()) m_display->StopWorker();
   if (m_display->SetupDecoder() == 0) {
@@ -197,8 +196,8 @@ bool CAVSource_UDP::Synchronise(const UdpDatagram& d) {
   } else if (platform::HI_VOICE_DecReset(&m_g726, d.audioCodec) != 0) {
     platform::OutputDebugString("audio dec reset g726 error!!");
   }
-  c.m_state = LINK_CONNECTED;
-  c.Notify(KV_EVENT_LINK, LINK_CONNECTED);
+  m_link->state = LINK_CONNECTED;
+  m_notifier->Notify(KV_EVENT_LINK, LINK_CONNECTED);
   return true;
 }
 
@@ -217,7 +216,7 @@ void CAVSource_UDP::processVideo(const UdpDatagram& d) {
   if (opens) m_videoConduit->Write(kStartCode, 4, 0, 0, 0);
   m_videoConduit->Write(d.payload, static_cast<int32_t>(d.payloadLength),
                         ClosesUnit(d.fragment) ? 1 : 0, 0, 0);
-  m_client->m_counters.byteCount += d.payloadLength;
+  m_counters->byteCount += d.payloadLength;
 
   VideoUnit unit;
   unit.data = d.payload;
@@ -225,7 +224,7 @@ void CAVSource_UDP::processVideo(const UdpDatagram& d) {
   unit.type = d.frameType;
   unit.beginsCodedUnit = opens;
   unit.timeStamp = platform::GetTickCount();
-  RecordVideoUnit(*m_recorder, *m_client, unit);
+  RecordVideoUnit(*m_recorder, *m_stream, *m_record, *m_notifier, unit);
 }
 
 void CAVSource_UDP::processAudio(const UdpDatagram& d) {
@@ -253,7 +252,7 @@ void CAVSource_UDP::processAudio(const UdpDatagram& d) {
     ++m_audioNotDecoded;
     return;
   }
-  if (m_client->m_audioOn.load() != 0) {
+  if (m_sound->on.load() != 0) {
     if (m_audioConduit->GetDataSize() > kAudioClearLevel) m_audioConduit->Clear();
     m_audioConduit->Write(m_pcm.get(), samples * 2, 0, 0, 0);
   }

@@ -49,9 +49,8 @@ TEST(AddressSplit, HostAndPort) {
   for (const Case& c : cases) {
     CNetClient client;
     ASSERT_TRUE(client.InitLive(MakeParam(c.address))) << c.address;
-    EXPECT_STREQ(client.m_host, c.host) << c.address;
-    EXPECT_EQ(client.m_port, c.port) << c.address;
-    EXPECT_EQ(client.m_port2, c.port) << c.address;
+    EXPECT_STREQ(client.m_link.host, c.host) << c.address;
+    EXPECT_EQ(client.m_link.port, c.port) << c.address;
   }
 }
 
@@ -61,18 +60,18 @@ TEST(LiveInit, Defaults) {
   p.view = 1;
   p.videoWnd = 42;
   ASSERT_TRUE(client.InitLive(p));
-  EXPECT_EQ(client.m_state.load(), LINK_CONNECTING);
-  EXPECT_EQ(client.m_mdShowMode.load(), 2);
-  EXPECT_EQ(client.m_width.load(), 720);
-  EXPECT_EQ(client.m_height.load(), 576);
-  EXPECT_EQ(client.m_frameRate.load(), 25);
-  EXPECT_EQ(client.m_bitRate.load(), 512);
-  EXPECT_EQ(client.m_audioOn.load(), 0);
-  EXPECT_EQ(client.m_vertBlankDivisor.load(), 0);
-  EXPECT_EQ(client.m_view.load(), 1);
-  EXPECT_EQ(client.m_videoWindow.load(), 42u);
-  EXPECT_EQ(client.m_replay, 0);
-  EXPECT_EQ(std::memcmp(&client.m_param, &p, sizeof p), 0);
+  EXPECT_EQ(client.m_link.state.load(), LINK_CONNECTING);
+  EXPECT_EQ(client.m_viewState.mdShowMode.load(), 2);
+  EXPECT_EQ(client.m_stream.width.load(), 720);
+  EXPECT_EQ(client.m_stream.height.load(), 576);
+  EXPECT_EQ(client.m_stream.frameRate.load(), 25);
+  EXPECT_EQ(client.m_stream.bitRate.load(), 512);
+  EXPECT_EQ(client.m_sound.on.load(), 0);
+  EXPECT_EQ(client.m_viewState.vertBlankDivisor.load(), 0);
+  EXPECT_EQ(client.m_viewState.view.load(), 1);
+  EXPECT_EQ(client.m_viewState.videoWindow.load(), 42u);
+  EXPECT_EQ(client.m_link.replay, 0);
+  EXPECT_EQ(std::memcmp(&client.m_link.param, &p, sizeof p), 0);
 }
 
 TEST(LiveInit, UnterminatedTextFieldsFail) {
@@ -91,17 +90,17 @@ TEST(LiveInit, UnterminatedTextFieldsFail) {
 TEST(ReplayInit, DefaultsAndPathLimit) {
   CNetClient client;
   ASSERT_TRUE(client.InitReplay("/tmp/a.rec", 5));
-  EXPECT_EQ(client.m_replay, 1);
-  EXPECT_EQ(client.m_view.load(), 1);
-  EXPECT_EQ(client.m_audioOn.load(), 1);
-  EXPECT_EQ(client.m_videoWindow.load(), 5u);
-  EXPECT_EQ(client.m_width.load(), 1600);
-  EXPECT_EQ(client.m_height.load(), 1200);
-  EXPECT_EQ(client.m_frameRate.load(), 30);
-  EXPECT_EQ(client.m_bitRate.load(), 2048);
-  EXPECT_EQ(client.m_vertBlankDivisor.load(), 10);
-  EXPECT_EQ(client.m_state.load(), 0);
-  EXPECT_STREQ(client.m_replayPath, "/tmp/a.rec");
+  EXPECT_EQ(client.m_link.replay, 1);
+  EXPECT_EQ(client.m_viewState.view.load(), 1);
+  EXPECT_EQ(client.m_sound.on.load(), 1);
+  EXPECT_EQ(client.m_viewState.videoWindow.load(), 5u);
+  EXPECT_EQ(client.m_stream.width.load(), 1600);
+  EXPECT_EQ(client.m_stream.height.load(), 1200);
+  EXPECT_EQ(client.m_stream.frameRate.load(), 30);
+  EXPECT_EQ(client.m_stream.bitRate.load(), 2048);
+  EXPECT_EQ(client.m_viewState.vertBlankDivisor.load(), 10);
+  EXPECT_EQ(client.m_link.state.load(), 0);
+  EXPECT_STREQ(client.m_link.replayPath, "/tmp/a.rec");
 
   std::string longest(259, 'p');
   CNetClient fits;
@@ -199,14 +198,14 @@ TEST(OpenFile, StartPausedSetsThePausedStateBeforeStart) {
   KVNET_HANDLE h = KVNET_OpenFile("/tmp/some.rec", 9, 1);
   ASSERT_NE(h, nullptr);
   CNetClient* c = CNetClient::FromHandle(h);
-  EXPECT_EQ(c->m_replayState.load(), 1);
-  EXPECT_EQ(c->m_replay, 1);
+  EXPECT_EQ(c->m_replayControl.state.load(), 1);
+  EXPECT_EQ(c->m_link.replay, 1);
   EXPECT_EQ(KVNET_GetClientState(h), 0);
   EXPECT_EQ(KVNET_CloseFile(h), 1);
 
   KVNET_HANDLE h2 = KVNET_OpenFile("/tmp/some.rec", 9, 0);
   ASSERT_NE(h2, nullptr);
-  EXPECT_EQ(CNetClient::FromHandle(h2)->m_replayState.load(), 0);
+  EXPECT_EQ(CNetClient::FromHandle(h2)->m_replayControl.state.load(), 0);
   EXPECT_EQ(KVNET_CloseFile(h2), 1);
 }
 
@@ -220,8 +219,8 @@ TEST(StreamInfo, ReportsMeasuredRatesAndDescription) {
   EXPECT_EQ(bitRate, 0);
   EXPECT_EQ(frameRate, 0);
   CNetClient* c = CNetClient::FromHandle(h);
-  c->m_videoCodec = VCODEC_H264;
-  c->m_audioCodec = ACODEC_G726_32;
+  c->m_stream.videoCodec = VCODEC_H264;
+  c->m_stream.audioCodec = ACODEC_G726_32;
   KVNET_VIDEO_INFO info{};
   EXPECT_EQ(KVNET_GetClientParam(h, &info), 0);
   EXPECT_EQ(info.width, 720);

@@ -170,26 +170,26 @@ class RunningClient : public ::testing::Test {
 
 TEST_F(RunningClient, DisplayFlags) {
   EXPECT_EQ(KVNET_ClientStartView(handle_), 1);
-  EXPECT_EQ(client_->m_view.load(), 1);
+  EXPECT_EQ(client_->m_viewState.view.load(), 1);
   EXPECT_EQ(KVNET_ClientRefreshWnd(handle_), 0);  // no display worker to redraw
   EXPECT_EQ(KVNET_ClientStopView(handle_), 1);
-  EXPECT_EQ(client_->m_view.load(), 0);
+  EXPECT_EQ(client_->m_viewState.view.load(), 0);
   EXPECT_EQ(KVNET_ClientRefreshWnd(handle_), 0);
   EXPECT_EQ(KVNET_ClientVerticalFlip(handle_, 1), handle_);
-  EXPECT_EQ(client_->m_flip.load(), 1);
+  EXPECT_EQ(client_->m_viewState.flip.load(), 1);
   EXPECT_EQ(KVNET_ClientRotate180(handle_, 1), handle_);
-  EXPECT_EQ(client_->m_rotate.load(), 1);
+  EXPECT_EQ(client_->m_viewState.rotate.load(), 1);
   EXPECT_EQ(KVNET_SetVertBlank(handle_, 4), handle_);
-  EXPECT_EQ(client_->m_vertBlankDivisor.load(), 4);
-  EXPECT_EQ(client_->m_mdShowMode.load(), 2);
+  EXPECT_EQ(client_->m_viewState.vertBlankDivisor.load(), 4);
+  EXPECT_EQ(client_->m_viewState.mdShowMode.load(), 2);
   EXPECT_EQ(KVNET_ClientShowMDRegion(handle_, 5), 1);
-  EXPECT_EQ(client_->m_mdShowMode.load(), 5);
+  EXPECT_EQ(client_->m_viewState.mdShowMode.load(), 5);
   EXPECT_EQ(KVNET_ClientSetWnd(handle_, 77), 1);
-  EXPECT_EQ(client_->m_videoWindow.load(), 77u);
+  EXPECT_EQ(client_->m_viewState.videoWindow.load(), 77u);
 }
 
 TEST_F(RunningClient, StopViewWaitsForTheDrawingFlag) {
-  client_->m_drawing = 1;
+  client_->m_viewState.drawing = 1;
   std::atomic<bool> returned{false};
   std::thread caller([&] {
     KVNET_ClientStopView(handle_);
@@ -197,55 +197,55 @@ TEST_F(RunningClient, StopViewWaitsForTheDrawingFlag) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_FALSE(returned.load());
-  client_->m_drawing = 0;
+  client_->m_viewState.drawing = 0;
   caller.join();
   EXPECT_TRUE(returned.load());
 }
 
 TEST_F(RunningClient, AudioSwitchClearsQueuedSound) {
   EXPECT_EQ(KVNET_ClientPlayAudio(handle_), 1);
-  EXPECT_EQ(client_->m_audioOn.load(), 1);
+  EXPECT_EQ(client_->m_sound.on.load(), 1);
   const std::vector<uint8_t> pcm(1600, 0x11);
   ASSERT_TRUE(client_->m_audioConduit->Write(pcm.data(), 1600, 0, 0, 0));
   EXPECT_EQ(client_->m_audioConduit->GetDataSize(), 1600);
   EXPECT_EQ(KVNET_ClientStopAudio(handle_), 1);
-  EXPECT_EQ(client_->m_audioOn.load(), 0);
+  EXPECT_EQ(client_->m_sound.on.load(), 0);
   EXPECT_EQ(client_->m_audioConduit->GetDataSize(), 0);
 }
 
 TEST_F(RunningClient, ReplayTransport) {
   EXPECT_EQ(KVNET_ReplayPause(handle_), 1);
-  EXPECT_EQ(client_->m_replayState.load(), 1);
+  EXPECT_EQ(client_->m_replayControl.state.load(), 1);
   EXPECT_EQ(KVNET_ReplayStepByStep(handle_), 1);
-  EXPECT_EQ(client_->m_replayState.load(), 2);
-  EXPECT_EQ(client_->m_stepRequest.load(), 1);
+  EXPECT_EQ(client_->m_replayControl.state.load(), 2);
+  EXPECT_EQ(client_->m_replayControl.stepRequest.load(), 1);
   EXPECT_EQ(KVNET_ReplayContinue(handle_), 1);
-  EXPECT_EQ(client_->m_replayState.load(), 0);
+  EXPECT_EQ(client_->m_replayControl.state.load(), 0);
 
   for (int level = 1; level <= 4; ++level) EXPECT_EQ(KVNET_SpeedFast(handle_), 1);
   EXPECT_EQ(KVNET_SpeedFast(handle_), 0);
-  EXPECT_EQ(client_->m_speed.load(), 4);
+  EXPECT_EQ(client_->m_replayControl.speed.load(), 4);
   EXPECT_EQ(KVNET_SpeedNormal(handle_), 1);
-  EXPECT_EQ(client_->m_speed.load(), 0);
+  EXPECT_EQ(client_->m_replayControl.speed.load(), 0);
   for (int level = 1; level <= 4; ++level) EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
   EXPECT_EQ(KVNET_SpeedSlow(handle_), 0);
-  EXPECT_EQ(client_->m_speed.load(), -4);
+  EXPECT_EQ(client_->m_replayControl.speed.load(), -4);
 
   // Without a length, seeking does nothing.
   EXPECT_EQ(KVNET_ReplaySeek(handle_, 3), 0);
-  EXPECT_EQ(client_->m_seekPending.load(), 0);
-  client_->m_totalTime = 100;
-  client_->m_curTime = 250;
+  EXPECT_EQ(client_->m_replayControl.seekPending.load(), 0);
+  client_->m_replayControl.totalTime = 100;
+  client_->m_replayControl.curTime = 250;
   EXPECT_EQ(KVNET_ReplayCurTime(handle_), 100u);
   EXPECT_EQ(KVNET_ReplayTotalTime(handle_), 100u);
   EXPECT_EQ(KVNET_ReplaySeek(handle_, 500), 1);
-  EXPECT_EQ(client_->m_seekTarget.load(), 100u);
-  EXPECT_EQ(client_->m_curTime.load(), 100u);
-  EXPECT_EQ(client_->m_seekPending.load(), 1);
-  EXPECT_EQ(client_->m_seekWhilePaused.load(), 0);
+  EXPECT_EQ(client_->m_replayControl.seekTarget.load(), 100u);
+  EXPECT_EQ(client_->m_replayControl.curTime.load(), 100u);
+  EXPECT_EQ(client_->m_replayControl.seekPending.load(), 1);
+  EXPECT_EQ(client_->m_replayControl.seekWhilePaused.load(), 0);
   KVNET_ReplayPause(handle_);
   EXPECT_EQ(KVNET_ReplaySeek(handle_, 40), 1);
-  EXPECT_EQ(client_->m_seekWhilePaused.load(), 1);
+  EXPECT_EQ(client_->m_replayControl.seekWhilePaused.load(), 1);
   EXPECT_EQ(KVNET_ReplayCurTime(handle_), 40u);
 }
 
@@ -258,7 +258,7 @@ TEST_F(RunningClient, UnbuiltFeaturesReportFailure) {
 TEST_F(RunningClient, SnapshotNeedsADisplayWorker) {
   // The test source has no decode worker to serve the request: it is not taken.
   EXPECT_EQ(KVNET_ClientCapturePicture(handle_, "/tmp/kvnet-never.jpg"), 0);
-  EXPECT_EQ(client_->m_snapshotPath[0], '\0');
+  EXPECT_EQ(client_->m_source->Display(), nullptr);
   EXPECT_FALSE(std::ifstream("/tmp/kvnet-never.jpg").good());
 }
 

@@ -28,20 +28,20 @@ TEST_F(DisplayWorkerTest, ReplayStepLetsOnePictureThroughPerRequest) {
   EXPECT_EQ(gDraws.draws.load(), 1);
   for (int step = 1; step <= 3; ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
-    client_.m_stepRequest = 1;
+    client_.m_replayControl.stepRequest = 1;
     ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= step + 1; }));
     SleepMs(300);
     EXPECT_EQ(gDraws.draws.load(), step + 1);
-    EXPECT_EQ(client_.m_stepRequest.load(), 0);
+    EXPECT_EQ(client_.m_replayControl.stepRequest.load(), 0);
     // The replay time follows the time stamps of the frames shown.
-    EXPECT_EQ(client_.m_curTime.load(), static_cast<uint32_t>(step));
+    EXPECT_EQ(client_.m_replayControl.curTime.load(), static_cast<uint32_t>(step));
   }
   EXPECT_EQ(gDraws.Numbers(), Range(0, 4));
-  client_.m_replayState = 0;
+  client_.m_replayControl.state = 0;
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 10; }));
   ASSERT_TRUE(WaitProcessed());  // the replay time is set after the picture is drawn
   EXPECT_EQ(gDraws.Numbers(), Range(0, 10));
-  EXPECT_EQ(client_.m_curTime.load(), 9u);
+  EXPECT_EQ(client_.m_replayControl.curTime.load(), 9u);
 }
 
 TEST_F(DisplayWorkerTest, ReplayPauseHoldsServesCapturesAndSeeksOnePicture) {
@@ -72,23 +72,23 @@ TEST_F(DisplayWorkerTest, ReplayPauseHoldsServesCapturesAndSeeksOnePicture) {
 
   // Seek while paused: the worker waits while the seek is pending, shows one picture from the
   // new position and holds again.
-  client_.m_seekPending = 1;
+  client_.m_replayControl.seekPending = 1;
   const auto asked = Clock::now();
-  client_.m_seekWhilePaused = 1;
+  client_.m_replayControl.seekWhilePaused = 1;
   SleepMs(150);
   const int drawsWhilePending = gDraws.draws.load();
   // The worker gives a pending seek at most a second; only a check made within it can tell.
   if (Clock::now() - asked < std::chrono::milliseconds(900)) {
     EXPECT_EQ(drawsWhilePending, 1);
   }
-  client_.m_seekPending = 0;
+  client_.m_replayControl.seekPending = 0;
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 2; }));
   SleepMs(400);
   EXPECT_EQ(gDraws.draws.load(), 2);
-  EXPECT_EQ(client_.m_seekWhilePaused.load(), 0);
-  EXPECT_EQ(client_.m_curTime.load(), 1u);
+  EXPECT_EQ(client_.m_replayControl.seekWhilePaused.load(), 0);
+  EXPECT_EQ(client_.m_replayControl.curTime.load(), 1u);
 
-  client_.m_replayState = 0;
+  client_.m_replayControl.state = 0;
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 8; }));
   EXPECT_EQ(gDraws.Numbers(), Range(0, 8));
 }
@@ -96,13 +96,13 @@ TEST_F(DisplayWorkerTest, ReplayPauseHoldsServesCapturesAndSeeksOnePicture) {
 TEST_F(DisplayWorkerTest, ReplaySpeedScalesThePictureRate) {
   SetPacingTimerForTest(&pacingTimer_);
   const EncodedStream s = test::EncodeH264OpenH264({320, 240, 40, 1, 40, 1'000'000});
-  client_.m_frameRate = 10;
+  client_.m_stream.frameRate = 10;
   SetReplay(0, 0);
   ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_H264, 320, 240));
   ASSERT_NO_FATAL_FAILURE(Write(s, 0, FirstFrameOf(s, 20)));
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 20; }));
   // Speed 2 from picture 20 on; the pause after picture 19 may take either level.
-  client_.m_speed = 2;
+  client_.m_replayControl.speed = 2;
   ASSERT_NO_FATAL_FAILURE(Write(s, FirstFrameOf(s, 20), s.frames.size()));
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 40; }));
   EXPECT_EQ(gDraws.Numbers(), Range(0, 40));
@@ -116,7 +116,7 @@ TEST_F(DisplayWorkerTest, ReplaySpeedScalesThePictureRate) {
 // before its time on the frame-rate clock (a bound that load cannot break).
 TEST_F(DisplayWorkerTest, ReplayNeverRunsAheadOfTheFrameRate) {
   const EncodedStream s = test::EncodeH264OpenH264({320, 240, 8, 1, 8, 1'000'000});
-  client_.m_frameRate = 20;
+  client_.m_stream.frameRate = 20;
   SetReplay(0, 0);
   ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_H264, 320, 240));
   ASSERT_NO_FATAL_FAILURE(Write(s, 0, s.frames.size()));
@@ -139,7 +139,7 @@ TEST_F(DisplayWorkerTest, AStopAskedForDuringTheWorkersOwnRebuildEndsTheWorker) 
   ASSERT_TRUE(WaitProcessed());
   // The re-creation after the next picture fails just as the owner asks the worker to stop.
   display_.FailNextCreation([&] { display_.SetStopFlag(); });
-  client_.m_recreateDecoder = 1;
+  client_.m_viewState.recreateDecoder = 1;
   ASSERT_NO_FATAL_FAILURE(Write(s, FirstFrameOf(s, 2), s.frames.size()));
   EXPECT_EQ(display_.WaitForEnd(10000), platform::kWaitObject0)
       << "the worker cleared the stop it was asked for and kept running";
@@ -156,7 +156,7 @@ TEST_F(DisplayWorkerTest, AFailedDecoderRecreationCostsFramesNotTheStream) {
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 10; }));
   ASSERT_TRUE(WaitProcessed());
   display_.FailNextCreation();
-  client_.m_recreateDecoder = 1;
+  client_.m_viewState.recreateDecoder = 1;
   // Picture 10 is decoded with the old decoder; the re-creation after it fails.
   ASSERT_NO_FATAL_FAILURE(Write(s, FirstFrameOf(s, 10), s.frames.size()));
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 21; }))
@@ -166,7 +166,7 @@ TEST_F(DisplayWorkerTest, AFailedDecoderRecreationCostsFramesNotTheStream) {
   for (int p = 20; p < 30; ++p) expected.push_back(p);
   EXPECT_EQ(gDraws.Numbers(), expected);
   EXPECT_EQ(display_.failures(), 1);
-  EXPECT_EQ(client_.m_recreateDecoder.load(), 0);
+  EXPECT_EQ(client_.m_viewState.recreateDecoder.load(), 0);
 }
 
 // ---- Live depth pacing ----
@@ -174,32 +174,32 @@ TEST_F(DisplayWorkerTest, AFailedDecoderRecreationCostsFramesNotTheStream) {
 TEST_F(DisplayWorkerTest, LiveWorkerReadsOnlyWhatTheQueueDepthAllows) {
   const EncodedStream s = test::EncodeH264OpenH264({320, 240, 4, 4, 30, 3'000'000});
   ASSERT_GE(s.frames.size(), 10u);
-  client_.m_frameRate = 45;
+  client_.m_stream.frameRate = 45;
   ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_H264, 320, 240));
   // Nothing queued: the worker counts the queue but never reads.
   ASSERT_TRUE(WaitFor([&] { return counting_.frameCountCalls.load() >= 5; }));
   SleepMs(100);
   EXPECT_EQ(counting_.readCalls.load(), 0);
-  EXPECT_EQ(client_.m_framesWaiting.load(), 0);
-  EXPECT_EQ(client_.m_frameRate.load(), 30);
+  EXPECT_EQ(client_.m_viewState.framesWaiting.load(), 0);
+  EXPECT_EQ(client_.m_stream.frameRate.load(), 30);
 
   // A pre-buffer depth of 20 (as a source sets for a low-rate stream): an emptied conduit is
   // refilled to half that depth before reading resumes.
-  client_.m_preBufferDepth = 20;
+  client_.m_viewState.preBufferDepth = 20;
   int polls = counting_.frameCountCalls.load();
   ASSERT_TRUE(WaitFor([&] { return counting_.frameCountCalls.load() >= polls + 3; }));
   ASSERT_NO_FATAL_FAILURE(Write(s, 0, 9));
   polls = counting_.frameCountCalls.load();
   ASSERT_TRUE(WaitFor([&] { return counting_.frameCountCalls.load() >= polls + 5; }));
   EXPECT_EQ(counting_.readCalls.load(), 0);
-  EXPECT_EQ(client_.m_framesWaiting.load(), 9);
+  EXPECT_EQ(client_.m_viewState.framesWaiting.load(), 9);
   ASSERT_NO_FATAL_FAILURE(Write(s, 9, 10));
   // Ten waiting: read down to one frame, which is held back again.
   ASSERT_TRUE(WaitFor([&] { return counting_.framesRead.load() >= 9; }));
   polls = counting_.frameCountCalls.load();
   ASSERT_TRUE(WaitFor([&] { return counting_.frameCountCalls.load() >= polls + 5; }));
   EXPECT_EQ(counting_.framesRead.load(), 9);
-  EXPECT_EQ(client_.m_framesWaiting.load(), 1);
+  EXPECT_EQ(client_.m_viewState.framesWaiting.load(), 1);
   EXPECT_EQ(buffer_.GetFrameCount(), 1);
 }
 

@@ -132,9 +132,9 @@ TEST_P(DisplayCodecTest, ShowsEveryPictureWholeAndStretched) {
   EXPECT_EQ(gDraws.Numbers(), Range(0, s.pictures));
   // The decoded-picture counter counts pictures, not the slices or headers that made them.
   EXPECT_EQ(client_.m_counters.frameCount.load(), static_cast<uint32_t>(s.pictures));
-  EXPECT_EQ(client_.m_decodedWidth.load(), kW);
-  EXPECT_EQ(client_.m_decodedHeight.load(), kH);
-  EXPECT_EQ(client_.m_drawing.load(), 0);
+  EXPECT_EQ(client_.m_viewState.decodedWidth.load(), kW);
+  EXPECT_EQ(client_.m_viewState.decodedHeight.load(), kH);
+  EXPECT_EQ(client_.m_viewState.drawing.load(), 0);
 
   const StretchCompare r = CompareWindow(window_, kW, kH, s.pictures - 1, 40);
   EXPECT_GT(r.compared, 452 * 302 / 2);
@@ -162,10 +162,10 @@ TEST_P(DisplayH264PathTest, ViewBackOnShowsNothingBeforeTheNextParameterSet) {
   ASSERT_NO_FATAL_FAILURE(Write(s, 0, FirstFrameOf(s, 5)));
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() == 5; }));
   StopView();
-  EXPECT_EQ(client_.m_drawing.load(), 0);
+  EXPECT_EQ(client_.m_viewState.drawing.load(), 0);
   ASSERT_NO_FATAL_FAILURE(Write(s, FirstFrameOf(s, 5), FirstFrameOf(s, 8)));
   ASSERT_TRUE(WaitProcessed());
-  client_.m_view = 1;
+  client_.m_viewState.view = 1;
   // Pictures 8..14 follow on from references the worker never saw: none may be shown.
   ASSERT_NO_FATAL_FAILURE(Write(s, FirstFrameOf(s, 8), secondSps));
   ASSERT_TRUE(WaitProcessed());
@@ -198,7 +198,7 @@ TEST_P(DisplayH264PathTest, PictureLargerThanConfiguredIsLogged) {
   }
   EXPECT_EQ(gDraws.draws.load(), 0);
   EXPECT_EQ(client_.m_counters.frameCount.load(), 0u);
-  EXPECT_EQ(client_.m_decodedWidth.load(), 320);
+  EXPECT_EQ(client_.m_viewState.decodedWidth.load(), 320);
 
   std::ifstream in(dir / "kvnet" / "kv_log.txt", std::ios::binary);
   std::stringstream text;
@@ -260,7 +260,7 @@ TEST_F(DisplayWorkerTest, Mpeg4ViewBackOnDropsLongFramesUntilAHeader) {
   StopView();
   ASSERT_NO_FATAL_FAILURE(Write(s, 4, 6));
   ASSERT_TRUE(WaitProcessed());
-  client_.m_view = 1;
+  client_.m_viewState.view = 1;
   ASSERT_GT(s.frames[6].size(), 32u);
   ASSERT_GT(s.frames[7].size(), 32u);
   ASSERT_NO_FATAL_FAILURE(Write(s, 6, 8));
@@ -290,8 +290,8 @@ TEST_P(DisplayMpeg4SizeTest, PictureIsShownOnlyWhenItFitsTheBuffer) {
   const EncodedStream s = test::EncodeMpeg4Xvid(320, 240, 6);
   ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_MPEG4, c.width, c.height, true, 320, 240));
   const bool plausible = c.width > 0 && c.height > 0 && c.width <= 8192 && c.height <= 8192;
-  EXPECT_EQ(client_.m_width.load(), plausible ? c.width : 1280);
-  EXPECT_EQ(client_.m_height.load(), plausible ? c.height : 720);
+  EXPECT_EQ(client_.m_stream.width.load(), plausible ? c.width : 1280);
+  EXPECT_EQ(client_.m_stream.height.load(), plausible ? c.height : 720);
   ASSERT_NO_FATAL_FAILURE(Write(s, 0, s.frames.size()));
   if (c.fits) {
     ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 6; }));
@@ -319,7 +319,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DisplayWorkerTest, NothingIsDrawnOnceStopViewReturns) {
   const EncodedStream s = EncodeMjpeg(320, 240, 8, TJSAMP_420);
-  client_.m_frameRate = 0;  // MJPEG without pacing: pictures come as fast as they are fed
+  client_.m_stream.frameRate = 0;  // MJPEG without pacing: pictures come as fast as they are fed
   ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_MJPEG, 320, 240));
   std::atomic<bool> feeding{true};
   std::thread feeder([&] {
@@ -337,8 +337,8 @@ TEST_F(DisplayWorkerTest, NothingIsDrawnOnceStopViewReturns) {
     const int atReturn = gDraws.draws.load();
     SleepMs(25);
     EXPECT_EQ(gDraws.draws.load(), atReturn);
-    EXPECT_EQ(client_.m_drawing.load(), 0);
-    client_.m_view = 1;
+    EXPECT_EQ(client_.m_viewState.drawing.load(), 0);
+    client_.m_viewState.view = 1;
   }
   feeding = false;
   feeder.join();

@@ -49,7 +49,8 @@ std::vector<uint8_t> audio(size_t buffers, uint8_t tag) {
 class TestSound : public CAVSound {
  public:
   TestSound(CNetClient* client, CIConduit* conduit, bool refusePosts)
-      : CAVSound(client, conduit), refusePosts_(refusePosts) {}
+      : CAVSound(client != nullptr ? &client->m_sound : nullptr, conduit),
+        refusePosts_(refusePosts) {}
   ~TestSound() override {
     if (HasHandle()) Stop();
   }
@@ -150,7 +151,7 @@ TEST_F(AVSoundTest, PlaysExactlyTheConduitBytesInWholeBuffersWithoutPadding) {
   expected.insert(expected.end(), topUp.begin(), topUp.end());
   EXPECT_EQ(played(), expected);
   expectFinalised();
-  EXPECT_EQ(client_.m_audioEnded.load(), 1);
+  EXPECT_EQ(client_.m_sound.ended.load(), 1);
   EXPECT_EQ(conduit_.GetDataSize(), 0);  // cleared at the end
   EXPECT_EQ(sound_->posts.load(), 1);
 }
@@ -171,7 +172,7 @@ TEST_F(AVSoundTest, StopWithAllSixteenBuffersQueuedReturnsAfterTheDeviceClosed) 
   EXPECT_EQ(out.size() % 800, 0u);
   EXPECT_LT(out.size(), bytes.size());  // the reset cut playback short
   EXPECT_TRUE(isPrefix(out, bytes));
-  EXPECT_EQ(client_.m_audioEnded.load(), 1);
+  EXPECT_EQ(client_.m_sound.ended.load(), 1);
 }
 
 TEST_F(AVSoundTest, StopWhilePrimingEndsThePendingFill) {
@@ -187,7 +188,7 @@ TEST_F(AVSoundTest, StopWhilePrimingEndsThePendingFill) {
   EXPECT_FALSE(sound_->IsRunning());
   EXPECT_EQ(played(), bytes);
   expectFinalised();
-  EXPECT_EQ(client_.m_audioEnded.load(), 1);
+  EXPECT_EQ(client_.m_sound.ended.load(), 1);
 }
 
 TEST_F(AVSoundTest, StopBeforeAnyDataClosesWithNothingPlayed) {
@@ -196,14 +197,14 @@ TEST_F(AVSoundTest, StopBeforeAnyDataClosesWithNothingPlayed) {
   EXPECT_FALSE(sound_->IsRunning());
   EXPECT_TRUE(played().empty());
   expectFinalised();
-  EXPECT_EQ(client_.m_audioEnded.load(), 1);
+  EXPECT_EQ(client_.m_sound.ended.load(), 1);
 }
 
 TEST_F(AVSoundTest, DeviceThatCannotOpenEndsTheThreadAtOnce) {
   write(audio(2, 5));
   start("alsa:nonexistent_device");
   ASSERT_EQ(sound_->WaitForEnd(kGuardMs), platform::kWaitObject0);
-  EXPECT_EQ(client_.m_audioEnded.load(), 1);
+  EXPECT_EQ(client_.m_sound.ended.load(), 1);
   EXPECT_EQ(conduit_.GetDataSize(), 0);
   sound_->Stop();
   EXPECT_EQ(sound_->posts.load(), 0);  // nothing to tell a thread that has ended
@@ -222,7 +223,7 @@ TEST_F(AVSoundTest, StopMessageThatCannotBePostedStillEndsPlayback) {
   EXPECT_FALSE(sound_->IsRunning());
   expectFinalised();
   EXPECT_EQ(played().size() % 800, 0u);
-  EXPECT_EQ(client_.m_audioEnded.load(), 1);
+  EXPECT_EQ(client_.m_sound.ended.load(), 1);
 }
 
 TEST_F(AVSoundTest, AbortedConduitDoesNotHoldUpTheStop) {
@@ -238,13 +239,13 @@ TEST_F(AVSoundTest, SoundSwitchedOffAndOnPlaysOnlyWhatCameAfterwards) {
   const KVNET_HANDLE handle = reinterpret_cast<KVNET_HANDLE>(&client_);
   start("wav");
   ASSERT_EQ(KVNET_ClientPlayAudio(handle), 1);
-  EXPECT_EQ(client_.m_audioOn.load(), 1);
+  EXPECT_EQ(client_.m_sound.on.load(), 1);
   // Sixteen buffers go to the device, ten wait in the conduit.
   const std::vector<uint8_t> stale = audio(26, 7);
   write(stale);
   ASSERT_TRUE(waitPlayed(800));
   ASSERT_EQ(KVNET_ClientStopAudio(handle), 1);
-  EXPECT_EQ(client_.m_audioOn.load(), 0);
+  EXPECT_EQ(client_.m_sound.on.load(), 0);
   EXPECT_EQ(conduit_.GetDataSize(), 0);
   ASSERT_EQ(KVNET_ClientPlayAudio(handle), 1);
   const std::vector<uint8_t> fresh = audio(4, 8);

@@ -38,7 +38,7 @@ class RenderTest : public ::testing::Test {
     ASSERT_NE(windows_, nullptr);
     HeadlessDisplay::Get().Reset();
     client_.m_self = &client_;
-    renderer_ = std::make_unique<CDDrawRender>(&client_);
+    renderer_ = std::make_unique<CDDrawRender>(&client_.m_viewState, &client_);
   }
   void TearDown() override {
     renderer_.reset();
@@ -48,7 +48,7 @@ class RenderTest : public ::testing::Test {
 
   uint32_t MakeWindow(int x, int y, int w, int h, bool visible = true) {
     const uint32_t window = windows_->CreateWindow(x, y, w, h, visible);
-    client_.m_videoWindow = window;
+    client_.m_viewState.videoWindow = window;
     return window;
   }
   void Draw(uint32_t window, const test::I420Picture& p) {
@@ -101,8 +101,8 @@ TEST_P(RenderFormatTest, WindowShowsThePictureStretched) {
   const auto& [format, flip, rotate] = GetParam();
   HeadlessDisplay::Get().SetPrimaryFormat(format.primary);
   HeadlessDisplay::Get().SetCaps(DeviceCaps{true, format.fourcc});
-  client_.m_flip = flip ? 1 : 0;
-  client_.m_rotate = rotate ? 1 : 0;
+  client_.m_viewState.flip = flip ? 1 : 0;
+  client_.m_viewState.rotate = rotate ? 1 : 0;
   // Upscaled (non-integer factors) and downscaled, each into its own window.
   const uint32_t up = MakeWindow(10, 20, 300, 250);
   const test::I420Picture small = MakeTestPicture(176, 144);
@@ -173,7 +173,7 @@ TEST_F(RenderTest, NothingIsDrawnWithoutAUsableWindow) {
 
   // A window that turns visible is drawn at the next picture.
   windows_->ShowWindow(hidden, true);
-  client_.m_videoWindow = hidden;
+  client_.m_viewState.videoWindow = hidden;
   Draw(hidden, p);
   EXPECT_EQ(renderer_->IsSetUp(), 1);
   EXPECT_TRUE(HeadlessDisplay::Get().GetPresented(hidden, &image));
@@ -182,8 +182,8 @@ TEST_F(RenderTest, NothingIsDrawnWithoutAUsableWindow) {
 TEST_F(RenderTest, SetupStoresTheWindowSizeInTheClient) {
   const uint32_t w = MakeWindow(5, 5, 321, 123);
   EXPECT_EQ(renderer_->Setup(w, 64, 48, 1), 1);
-  EXPECT_EQ(client_.m_windowWidth, 321);
-  EXPECT_EQ(client_.m_windowHeight, 123);
+  EXPECT_EQ(client_.m_viewState.windowWidth, 321);
+  EXPECT_EQ(client_.m_viewState.windowHeight, 123);
 }
 
 // ---- Loss, mode change, resizing, refresh, window change ----
@@ -235,8 +235,8 @@ TEST_F(RenderTest, ResizedWindowIsRebuiltAtTheNextPicture) {
   EXPECT_EQ(renderer_->IsSetUp(), 0);
   Draw(w, p);
   EXPECT_EQ(renderer_->IsSetUp(), 1);
-  EXPECT_EQ(client_.m_windowWidth, 200);
-  EXPECT_EQ(client_.m_windowHeight, 300);
+  EXPECT_EQ(client_.m_viewState.windowWidth, 200);
+  EXPECT_EQ(client_.m_viewState.windowHeight, 300);
   const PresentedImage image = Shown(w);
   EXPECT_EQ(image.width, 200);
   EXPECT_EQ(image.height, 300);
@@ -298,7 +298,7 @@ TEST_F(RenderTest, TearingGuardWaitsOnlyInsideTheWindowSpanLessItsMargin) {
                         {10, 120, false}, {10, 121, true}, {10, 279, true}, {10, 280, false},
                         {10, 50, false},  {0, 1100, false}};
   for (const Case& c : cases) {
-    client_.m_vertBlankDivisor = c.divisor;
+    client_.m_viewState.vertBlankDivisor = c.divisor;
     display.SetFixedScanLine(c.line);
     const uint64_t before = display.VerticalBlankWaits();
     Draw(w, p);
@@ -378,7 +378,7 @@ class OverlayTest : public RenderTest {
     std::fill(picture_.v.begin(), picture_.v.end(), 120);
   }
   void SetRegion(int i, int l, int t, int r, int b) {
-    int32_t* region = client_.m_motion.info.region[i];
+    int32_t* region = client_.m_viewState.motion.info.region[i];
     region[0] = l;
     region[1] = t;
     region[2] = r;
@@ -399,7 +399,7 @@ class OverlayTest : public RenderTest {
 };
 
 TEST_F(OverlayTest, RegionsAreFramedAtTheirScaledPlaces) {
-  client_.m_mdShowMode = 1;
+  client_.m_viewState.mdShowMode = 1;
   SetRegion(3, 100, 60, 300, 200);  // window: (50, 30) - (150, 100)
   Draw(window_, picture_);
   const PresentedImage image = Shown(window_);
@@ -419,13 +419,13 @@ TEST_F(OverlayTest, RegionsAreFramedAtTheirScaledPlaces) {
 // so the edges that lie inside it are drawn and the others stay out of sight.
 TEST_F(OverlayTest, RegionValuesBeyondTheWindowAreClampedToIt) {
   const uint32_t big = MakeWindow(0, 0, 1408, 1152);
-  client_.m_mdShowMode = 3;
+  client_.m_viewState.mdShowMode = 3;
   constexpr int32_t kMin = INT32_MIN, kMax = INT32_MAX;
   SetRegion(2, kMin, 100, 300, 200);   // window: (-1, 200) - (600, 400)
   SetRegion(4, 400, 300, kMax, kMax);  // window: (800, 600) - beyond the right and bottom
   SetRegion(6, kMax, kMin, kMin, kMax);
-  client_.m_motion.lastMask = 1u << 4;
-  client_.m_motion.lastMotionTick[4] = platform::GetTickCount();
+  client_.m_viewState.motion.lastMask = 1u << 4;
+  client_.m_viewState.motion.lastMotionTick[4] = platform::GetTickCount();
   Draw(big, picture_);
   const PresentedImage image = Shown(big);
   ASSERT_EQ(image.width, 1408);
@@ -440,15 +440,15 @@ TEST_F(OverlayTest, RegionValuesBeyondTheWindowAreClampedToIt) {
 }
 
 TEST_F(OverlayTest, EmptyRegionsAndClearFlagsDrawNothing) {
-  client_.m_mdShowMode = 0;
+  client_.m_viewState.mdShowMode = 0;
   SetRegion(1, 100, 60, 300, 200);
   Draw(window_, picture_);
   EXPECT_FALSE(IsWhite(Shown(window_).At(120, 30)));
 
-  client_.m_mdShowMode = 3;
+  client_.m_viewState.mdShowMode = 3;
   SetRegion(1, 0, 0, 0, 0);
-  client_.m_motion.lastMask = 0xFFFF;
-  for (auto& tick : client_.m_motion.lastMotionTick) tick = platform::GetTickCount();
+  client_.m_viewState.motion.lastMask = 0xFFFF;
+  for (auto& tick : client_.m_viewState.motion.lastMotionTick) tick = platform::GetTickCount();
   Draw(window_, picture_);
   const PresentedImage image = Shown(window_);
   EXPECT_FALSE(IsWhite(image.At(0, 0)));
@@ -456,18 +456,18 @@ TEST_F(OverlayTest, EmptyRegionsAndClearFlagsDrawNothing) {
 }
 
 TEST_F(OverlayTest, AlarmedRegionsAreRedForThreeSeconds) {
-  client_.m_mdShowMode = 3;
+  client_.m_viewState.mdShowMode = 3;
   SetRegion(0, 100, 60, 300, 200);   // window: (50, 30) - (150, 100)
   SetRegion(5, 400, 300, 600, 500);  // window: (200, 150) - (300, 250)
   const uint32_t now = platform::GetTickCount();
-  client_.m_motion.lastMask = (1u << 0) | (1u << 5);
-  client_.m_motion.lastMotionTick[0] = now - 100;   // recent
-  client_.m_motion.lastMotionTick[5] = now - 3000;  // expired
+  client_.m_viewState.motion.lastMask = (1u << 0) | (1u << 5);
+  client_.m_viewState.motion.lastMotionTick[0] = now - 100;   // recent
+  client_.m_viewState.motion.lastMotionTick[5] = now - 3000;  // expired
   Draw(window_, picture_);
   const PresentedImage image = Shown(window_);
   EXPECT_TRUE(IsRed(image.At(120, 30)));     // red drawn over white
   EXPECT_TRUE(IsWhite(image.At(250, 150)));  // expired: only the white frame
-  EXPECT_EQ(client_.m_motion.lastMask, 1u << 0);
+  EXPECT_EQ(client_.m_viewState.motion.lastMask, 1u << 0);
 }
 
 TEST_F(OverlayTest, RecMarkFollowsTheRecordingFlagAndSurvivesCleanup) {
@@ -495,11 +495,15 @@ TEST(DrawOverlayTest, MissingPartsReturnOne) {
   cairo_t* cr = cairo_create(surface);
   EXPECT_EQ(DrawOverlay(client.Handle(), nullptr, nullptr), 1);
   EXPECT_EQ(DrawOverlay(nullptr, cr, nullptr), 1);
-  EXPECT_EQ(DrawOverlay(client.Handle(), cr, nullptr), 1);  // no window
-  client.m_videoWindow = 7;
-  client.m_windowWidth = 16;
-  client.m_windowHeight = 16;
-  EXPECT_EQ(DrawOverlay(client.Handle(), cr, nullptr), 0);
+  OverlayInputs inputs;
+  EXPECT_EQ(DrawOverlay(client.Handle(), cr, &inputs), 1);  // no view state
+  inputs.view = &client.m_viewState;
+  EXPECT_EQ(DrawOverlay(client.Handle(), cr, &inputs), 1);  // no window
+  client.m_viewState.videoWindow = 7;
+  client.m_viewState.windowWidth = 16;
+  client.m_viewState.windowHeight = 16;
+  EXPECT_EQ(DrawOverlay(nullptr, cr, &inputs), 1);
+  EXPECT_EQ(DrawOverlay(client.Handle(), cr, &inputs), 0);
   cairo_destroy(cr);
   cairo_surface_destroy(surface);
 }

@@ -89,8 +89,8 @@ inline int KVNET_CALL RecordDraw(KVNET_HANDLE, void* dc, void* context) {
   cairo_surface_flush(target);
   const int w = cairo_image_surface_get_width(target);
   const int h = cairo_image_surface_get_height(target);
-  const int pw = client->m_decodedWidth.load();
-  const int ph = client->m_decodedHeight.load();
+  const int pw = client->m_viewState.decodedWidth.load();
+  const int ph = client->m_viewState.decodedHeight.load();
   int number = -2;
   if (cairo_image_surface_get_format(target) == CAIRO_FORMAT_RGB24 && pw > 0 && ph > 0) {
     const std::vector<uint8_t> luma = LumaAtPictureSize(
@@ -276,24 +276,24 @@ class DisplayWorkerTest : public ::testing::Test {
   void StartWorker(uint8_t codec, int width, int height, bool avcodec = true, int windowWidth = 0,
                    int windowHeight = 0) {
     if (!avcodec) setenv("KVNET_AVCODEC", "off", 1);
-    client_.m_videoCodec = codec;
-    client_.m_width = width;
-    client_.m_height = height;
+    client_.m_stream.videoCodec = codec;
+    client_.m_stream.width = width;
+    client_.m_stream.height = height;
     window_ = windows_->CreateWindow(0, 0, windowWidth > 0 ? windowWidth : width,
                                      windowHeight > 0 ? windowHeight : height, true);
-    client_.m_videoWindow = window_;
-    client_.m_view = 1;
-    display_.Bind(&client_);
+    client_.m_viewState.videoWindow = window_;
+    client_.m_viewState.view = 1;
+    display_.Bind(client_.DisplayParts());
     ASSERT_EQ(display_.SetupDecoder(), 1);
     ASSERT_EQ(display_.Start(), 0);
   }
 
   // Replay: picture p carries the time stamp base + p seconds.
   void SetReplay(int speed, int state) {
-    client_.m_replay = 1;
-    client_.m_baseTime = kBaseTime;
-    client_.m_speed = speed;
-    client_.m_replayState = state;
+    client_.m_link.replay = 1;
+    client_.m_replayControl.baseTime = kBaseTime;
+    client_.m_replayControl.speed = speed;
+    client_.m_replayControl.state = state;
   }
 
   void Write(const EncodedStream& s, size_t from, size_t to) {
@@ -314,14 +314,14 @@ class DisplayWorkerTest : public ::testing::Test {
   bool WaitProcessed() {
     return WaitFor([&] {
       return counting_.framesRead.load() >= written_ && counting_.pollsSinceRead.load() > 0 &&
-             client_.m_drawing.load() == 0;
+             client_.m_viewState.drawing.load() == 0;
     });
   }
 
   // KVNET_ClientStopView at the worker's level: clear the view, poll until nothing is drawn.
   void StopView() {
-    client_.m_view = 0;
-    while (client_.m_drawing.load() != 0) SleepMs(1);
+    client_.m_viewState.view = 0;
+    while (client_.m_viewState.drawing.load() != 0) SleepMs(1);
   }
 
   static constexpr uint32_t kBaseTime = 7000;

@@ -46,16 +46,16 @@ TEST_F(RenderX11Test, PictureReachesTheWindowOnTheServer) {
 
   CNetClient client;
   client.m_self = &client;
-  client.m_videoWindow = window;
-  client.m_flip = 1;  // drawn upside down
+  client.m_viewState.videoWindow = window;
+  client.m_viewState.flip = 1;  // drawn upside down
   const test::I420Picture picture = test::MakeTestPicture(352, 288);
   {
-    CDDrawRender renderer(&client);
+    CDDrawRender renderer(&client.m_viewState, &client);
     renderer.Render(window, picture.y.data(), picture.u.data(), picture.v.data(), picture.yStride,
                     picture.uvStride, picture.width, picture.height);
     ASSERT_EQ(renderer.IsSetUp(), 1);
-    EXPECT_EQ(client.m_windowWidth, 320);
-    EXPECT_EQ(client.m_windowHeight, 240);
+    EXPECT_EQ(client.m_viewState.windowWidth, 320);
+    EXPECT_EQ(client.m_viewState.windowHeight, 240);
 
     platform::PresentedImage shown;
     ASSERT_TRUE(platform::ReadWindowPixels(window, &shown));

@@ -41,11 +41,11 @@ TEST(RecordPath, TwoHundredFiftyFiveCharactersAreAcceptedAndLongerRefused) {
     const std::string longest = PathOfLength(dir, 255);
     ASSERT_EQ(longest.size(), 255u);
     EXPECT_EQ(KVNET_ClientStartRecord(h, longest.c_str(), 0), 1);
-    EXPECT_EQ(client->m_recordPath, longest);
+    EXPECT_EQ(client->m_recordSettings.path, longest);
     EXPECT_TRUE(fs::exists(longest));
     EXPECT_EQ(KVNET_ClientStopRecord(h), 1);
     EXPECT_EQ(KVNET_ClientStartAlarmRecord(h, longest.c_str(), 5), 1);
-    EXPECT_EQ(client->m_alarmRecordPath, longest);
+    EXPECT_EQ(client->m_recordSettings.alarmPath, longest);
     EXPECT_EQ(KVNET_ClientStopAlarmRecord(h), 1);
 
     const std::string tooLong = PathOfLength(dir, 256);
@@ -53,7 +53,7 @@ TEST(RecordPath, TwoHundredFiftyFiveCharactersAreAcceptedAndLongerRefused) {
     EXPECT_EQ(KVNET_ClientStartRecord(h, tooLong.c_str(), 0), 0);
     EXPECT_EQ(KVNET_ClientStartAlarmRecord(h, tooLong.c_str(), 5), 0);
     EXPECT_EQ(client->m_source->IsRecording(), 0);
-    EXPECT_EQ(client->m_recordPath, longest);  // unchanged by the refusal
+    EXPECT_EQ(client->m_recordSettings.path, longest);  // unchanged by the refusal
     EXPECT_EQ(KVNET_ClientStop(h), 1);
   }
   fs::remove_all(dir);

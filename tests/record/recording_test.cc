@@ -116,12 +116,12 @@ class Recording : public ::testing::Test {
     handle_ = KVNET_ClientStart(&p);
     ASSERT_NE(handle_, nullptr);
     client_ = kv::CNetClient::FromHandle(handle_);
-    client_->m_videoCodec = VCODEC_H264;
-    client_->m_audioCodec = ACODEC_G711U;
-    client_->m_width = 352;
-    client_->m_height = 288;
-    client_->m_frameRate = 0;
-    client_->m_deviceGeneration = 1;
+    client_->m_stream.videoCodec = VCODEC_H264;
+    client_->m_stream.audioCodec = ACODEC_G711U;
+    client_->m_stream.width = 352;
+    client_->m_stream.height = 288;
+    client_->m_stream.frameRate = 0;
+    client_->m_stream.deviceGeneration = 1;
   }
   void TearDown() override {
     if (handle_ != nullptr) KVNET_ClientStop(handle_);
@@ -136,7 +136,7 @@ class Recording : public ::testing::Test {
     u.type = type;
     u.beginsCodedUnit = begins;
     u.timeStamp = ts;
-    kv::RecordVideoUnit(recorder(), *client_, u);
+    kv::RecordVideoUnit(recorder(), client_->m_stream, client_->m_recordSettings, *client_, u);
   }
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
 
@@ -194,8 +194,8 @@ TEST_F(Recording, StartWhileRecordingKeepsTheFirstPathAndDuration) {
   const std::string first = Path("first.kv");
   ASSERT_EQ(KVNET_ClientStartRecord(handle_, first.c_str(), 10), 1);
   EXPECT_EQ(KVNET_ClientStartRecord(handle_, Path("second.kv").c_str(), 99), 1);
-  EXPECT_STREQ(client_->m_recordPath, first.c_str());
-  EXPECT_EQ(client_->m_recordDuration.load(), 10000u);
+  EXPECT_STREQ(client_->m_recordSettings.path, first.c_str());
+  EXPECT_EQ(client_->m_recordSettings.duration.load(), 10000u);
   EXPECT_FALSE(fs::exists(Path("second.kv")));
   EXPECT_EQ(KVNET_ClientStopRecord(handle_), 1);
   EXPECT_EQ(KVNET_ClientStopRecord(handle_), 1);  // not recording: nothing to do
@@ -229,7 +229,7 @@ TEST_F(Recording, DurationRunsOutBeforeAVideoUnit) {
   ASSERT_EQ(KVNET_ClientStartRecord(handle_, path.c_str(), 10), 1);
   Video(7, {0x67}, true, 1);
   // Pretend the recording began 10.001 s ago: the next unit is not written.
-  client_->m_recordStart = kv::platform::GetTickCount() - 10001;
+  client_->m_recordSettings.start = kv::platform::GetTickCount() - 10001;
   Video(7, {0x67, 2}, true, 2);
   EXPECT_EQ(client_->m_source->IsRecording(), 0);
   const ReadFile f = ReadRecord(path);
@@ -277,7 +277,7 @@ TEST_F(Recording, ARestartJustBeforeAUnitIsJudgedByTheNewRecordingsLimits) {
   Video(7, {0x67}, true, 1);
   // The first recording's 10 s are up when the next unit arrives, and just then the caller
   // stops it and starts a new one without a limit.
-  client_->m_recordStart = kv::platform::GetTickCount() - 10001;
+  client_->m_recordSettings.start = kv::platform::GetTickCount() - 10001;
   SeamRecorder seam(recorder(), [&] {
     EXPECT_EQ(KVNET_ClientStopRecord(handle_), 1);
     EXPECT_EQ(KVNET_ClientStartRecord(handle_, second.c_str(), 0), 1);
@@ -289,7 +289,7 @@ TEST_F(Recording, ARestartJustBeforeAUnitIsJudgedByTheNewRecordingsLimits) {
   u.type = 7;
   u.beginsCodedUnit = true;
   u.timeStamp = 2;
-  kv::RecordVideoUnit(seam, *client_, u);
+  kv::RecordVideoUnit(seam, client_->m_stream, client_->m_recordSettings, *client_, u);
 
   EXPECT_EQ(client_->m_source->IsRecording(), 1) << "the new recording was stopped";
   ASSERT_EQ(KVNET_ClientStopRecord(handle_), 1);
@@ -316,7 +316,7 @@ TEST_F(Recording, AStartDuringATimeUpStopWaitsAndTheStopRemovesItsOwnFile) {
   // A unit (no index point) that leaves one byte free in the pipe: the stop's trailer blocks.
   Video(1, std::vector<uint8_t>(static_cast<size_t>(capacity) - 39 - 16 - 1, 0x41), true, 1);
   std::thread source([&] {
-    client_->m_recordStart = kv::platform::GetTickCount() - 1001;
+    client_->m_recordSettings.start = kv::platform::GetTickCount() - 1001;
     Video(1, {0x41, 2}, true, 2);  // the second is up: stopped, held up writing the trailer
   });
   while (client_->m_source->IsRecording() != 0) std::this_thread::yield();
@@ -338,7 +338,7 @@ TEST_F(Recording, AStartDuringATimeUpStopWaitsAndTheStopRemovesItsOwnFile) {
   EXPECT_EQ(started, 1);
   EXPECT_EQ(client_->m_source->IsRecording(), 1);
   EXPECT_TRUE(fs::exists(next)) << "the new recording was removed";
-  EXPECT_STREQ(client_->m_recordPath, next.c_str());
+  EXPECT_STREQ(client_->m_recordSettings.path, next.c_str());
   EXPECT_EQ(KVNET_ClientStopRecord(handle_), 1);
   EXPECT_EQ(RecordCodes(),
             (std::vector<int>{REC_STARTED, REC_STOPPED, REC_TIME_UP, REC_STARTED, REC_STOPPED}));
@@ -351,7 +351,8 @@ TEST_F(Recording, AStopRemovesTheFileItClosedNotTheOneThePathNamesNow) {
   const std::string other = Path("other.kv");
   std::ofstream(other) << "someone else's file";
   ASSERT_EQ(KVNET_ClientStartRecord(handle_, opened.c_str(), 0), 1);
-  std::snprintf(client_->m_recordPath, sizeof client_->m_recordPath, "%s", other.c_str());
+  std::snprintf(client_->m_recordSettings.path, sizeof client_->m_recordSettings.path, "%s",
+                other.c_str());
   ASSERT_EQ(KVNET_ClientStopRecord(handle_), 1);
   EXPECT_FALSE(fs::exists(opened));
   EXPECT_TRUE(fs::exists(other));
@@ -360,21 +361,21 @@ TEST_F(Recording, AStopRemovesTheFileItClosedNotTheOneThePathNamesNow) {
 TEST_F(Recording, AlarmExtensionIsCappedAtThirtyMinutes) {
   const std::string path = Path("alarm/a.kv");
   ASSERT_EQ(KVNET_ClientStartAlarmRecord(handle_, path.c_str(), 60), 1);
-  EXPECT_EQ(client_->m_alarmRecordDuration.load(), 60000u);
+  EXPECT_EQ(client_->m_recordSettings.alarmDuration.load(), 60000u);
   // 25 minutes into the alarm, another minute is asked for: capped at 30 minutes in all.
-  client_->m_alarmRecordStart = kv::platform::GetTickCount() - 25u * 60u * 1000u;
+  client_->m_recordSettings.alarmStart = kv::platform::GetTickCount() - 25u * 60u * 1000u;
   EXPECT_EQ(KVNET_ClientStartAlarmRecord(handle_, "ignored", 60 * 60), 1);
-  EXPECT_EQ(client_->m_alarmRecordDuration.load(), 1800000u);
+  EXPECT_EQ(client_->m_recordSettings.alarmDuration.load(), 1800000u);
   // A short extension adds to the time already elapsed.
-  client_->m_alarmRecordStart = kv::platform::GetTickCount() - 5000u;
+  client_->m_recordSettings.alarmStart = kv::platform::GetTickCount() - 5000u;
   ASSERT_EQ(KVNET_ClientStartAlarmRecord(handle_, "ignored", 20), 1);
-  EXPECT_GE(client_->m_alarmRecordDuration.load(), 25000u);
-  EXPECT_LT(client_->m_alarmRecordDuration.load(), 26000u);
+  EXPECT_GE(client_->m_recordSettings.alarmDuration.load(), 25000u);
+  EXPECT_LT(client_->m_recordSettings.alarmDuration.load(), 26000u);
 
   // Both files run at once and time out on their own.
   ASSERT_EQ(KVNET_ClientStartRecord(handle_, Path("n.kv").c_str(), 0), 1);
   Video(7, {0x67}, true, 1);
-  client_->m_alarmRecordStart = kv::platform::GetTickCount() - 30000u;
+  client_->m_recordSettings.alarmStart = kv::platform::GetTickCount() - 30000u;
   Video(7, {0x67}, true, 2);
   EXPECT_EQ(client_->m_source->IsAlarmRecording(), 0);
   EXPECT_EQ(client_->m_source->IsRecording(), 1);

@@ -408,7 +408,7 @@ TEST_F(Replay, SpeedLevelsScaleThePictureRate) {
   // on the clock's count), each within a millisecond of it.
   auto expectLevel = [&](int level) {
     SCOPED_TRACE("level " + std::to_string(level));
-    ASSERT_EQ(client()->m_speed.load(), level);
+    ASSERT_EQ(client()->m_replayControl.speed.load(), level);
     // Pictures drawn from now on pace at the new level; the one before may not.
     const size_t drawn = Pictures().size();
     constexpr size_t kIntervals = 8;
@@ -451,7 +451,7 @@ TEST_F(Replay, AudioOnlyAtNormalSpeed) {
   // Audio switched off at normal speed: nothing either.
   fs::remove(wav_);
   ASSERT_NE(Open(path, 160, 128, 1), nullptr);
-  client()->m_audioOn = 0;
+  client()->m_sound.on = 0;
   EXPECT_EQ(KVNET_ReplayContinue(handle_), 1);
   PlayToEnd(49);
   Close();

@@ -39,16 +39,16 @@ class SteppedReplay : public ::testing::Test {
     const std::string path = (dir_ / "file").string();
     if (!test::WriteFileBytes(path, bytes)) return false;
     if (!client_.InitReplay(path.c_str(), 0)) return false;
-    client_.m_audioOn = 1;
+    client_.m_sound.on = 1;
     video_.Create(0, false, 0, true);
     audio_.Create(0, false, 0, false);
     source_ = std::make_unique<CAVSource_File>();
-    source_->Attach(&client_, &video_, &audio_);
+    source_->Attach(client_.SourceParts(&video_, &audio_));
     return source_->OpenReader() == 1;
   }
   void Seek(uint32_t seconds) {
-    client_.m_seekTarget = seconds;
-    client_.m_seekPending = 1;
+    client_.m_replayControl.seekTarget = seconds;
+    client_.m_replayControl.seekPending = 1;
   }
 
   fs::path dir_;

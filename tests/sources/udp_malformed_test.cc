@@ -30,7 +30,7 @@ TEST(UdpMalformed, MutatedStreamsKeepTheRecordingWellFormed) {
   std::strcpy(p.address, "127.0.0.1:0");
   ASSERT_TRUE(client.InitLive(p));
   client.m_self = &client;
-  client.m_audioOn = 1;
+  client.m_sound.on = 1;
   kv::CBufferConduit video, audioConduit;
   ASSERT_TRUE(video.Create(4194304, false, 8192, true));
   ASSERT_TRUE(audioConduit.Create(131072, false, 8192, false));
@@ -38,10 +38,11 @@ TEST(UdpMalformed, MutatedStreamsKeepTheRecordingWellFormed) {
   client.m_audioConduit = &audioConduit;
   {
     kv::CAVSource_UDP source;
-    source.Attach(&client, &video, &audioConduit);
+    source.Attach(client.SourceParts(&video, &audioConduit));
     ASSERT_EQ(source.Open(), 1);
     const std::string path = (dir / "m.kv").string();
-    std::snprintf(client.m_recordPath, sizeof client.m_recordPath, "%s", path.c_str());
+    std::snprintf(client.m_recordSettings.path, sizeof client.m_recordSettings.path, "%s",
+                  path.c_str());
     ASSERT_EQ(source.StartRecord(), 1);
 
     kv::test::StreamDescription d;

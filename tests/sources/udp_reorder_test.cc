@@ -67,7 +67,7 @@ struct FedSource {
     EXPECT_TRUE(audio.Create(131072, false, 8192, false));
     client.m_videoConduit = &video;
     client.m_audioConduit = &audio;
-    source.Attach(&client, &video, &audio);
+    source.Attach(client.SourceParts(&video, &audio));
     EXPECT_EQ(source.Open(), 1);
   }
   ~FedSource() { source.Close(); }

@@ -124,7 +124,7 @@ TEST_F(UdpSource, DecodesEveryPictureAndSynchronisesOnKeyFrames) {
   EXPECT_EQ(info.height, 240);
   EXPECT_EQ(info.videoCodec, VCODEC_H264);
   EXPECT_EQ(info.audioCodec, ACODEC_G711U);
-  EXPECT_EQ(client_->m_decodedWidth.load(), 320);
+  EXPECT_EQ(client_->m_viewState.decodedWidth.load(), 320);
 }
 
 TEST_F(UdpSource, ReorderingAndDuplicatesLoseNothing) {

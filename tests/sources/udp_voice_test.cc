@@ -31,15 +31,16 @@ class UdpVoice : public ::testing::Test {
     std::strcpy(p.address, "127.0.0.1:0");
     ASSERT_TRUE(client_.InitLive(p));
     client_.m_self = &client_;
-    client_.m_audioOn = 1;
+    client_.m_sound.on = 1;
     ASSERT_TRUE(video_.Create(4194304, false, 8192, true));
     ASSERT_TRUE(audio_.Create(131072, false, 8192, false));
     client_.m_videoConduit = &video_;
     client_.m_audioConduit = &audio_;
-    source_.Attach(&client_, &video_, &audio_);
+    source_.Attach(client_.SourceParts(&video_, &audio_));
     ASSERT_EQ(source_.Open(), 1);
     path_ = (dir_ / "voice.kv").string();
-    std::snprintf(client_.m_recordPath, sizeof client_.m_recordPath, "%s", path_.c_str());
+    std::snprintf(client_.m_recordSettings.path, sizeof client_.m_recordSettings.path, "%s",
+                  path_.c_str());
     ASSERT_EQ(source_.StartRecord(), 1);
   }
   void TearDown() override {

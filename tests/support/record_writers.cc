@@ -357,11 +357,11 @@ bool RecordWithRecorder(const StoredStream& s, const std::string& path) {
   KVNET_HANDLE handle = KVNET_ClientStart(&p);
   if (handle == nullptr) return false;
   CNetClient* c = CNetClient::FromHandle(handle);
-  c->m_videoCodec = s.videoCodec;
-  c->m_audioCodec = s.audioCodec;
-  c->m_width = s.width;
-  c->m_height = s.height;
-  c->m_frameRate = s.frameRate;
+  c->m_stream.videoCodec = s.videoCodec;
+  c->m_stream.audioCodec = s.audioCodec;
+  c->m_stream.width = s.width;
+  c->m_stream.height = s.height;
+  c->m_stream.frameRate = s.frameRate;
   bool ok = KVNET_ClientStartRecord(handle, path.c_str(), 0) == 1;
   for (const StoredUnit& u : s.units) {
     if (!ok) break;
@@ -374,7 +374,7 @@ bool RecordWithRecorder(const StoredStream& s, const std::string& path) {
       v.type = u.type;
       v.beginsCodedUnit = begins;
       v.timeStamp = u.timeStamp;
-      RecordVideoUnit(*c->m_source, *c, v);
+      RecordVideoUnit(*c->m_source, c->m_stream, c->m_recordSettings, *c, v);
     } else {
       RecordAudioUnit(*c->m_source, static_cast<uint8_t>(u.type), u.data.data(),
                       static_cast<uint32_t>(u.data.size()), u.timeStamp);
