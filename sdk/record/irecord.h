@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "sdk/record/record_format.h"
+
 namespace kv {
 
 class IRecord {
@@ -26,16 +28,5 @@ class IRecord {
  protected:
   ~IRecord() = default;
 };
-
-// One entry of a record file's key-frame index.
-struct IndexEntry {
-  uint64_t offset;     // file offset of the unit's header
-  uint32_t timeStamp;  // milliseconds
-  uint32_t zero;
-};
-static_assert(sizeof(IndexEntry) == 16);
-static_assert(__builtin_offsetof(IndexEntry, offset) == 0);
-static_assert(__builtin_offsetof(IndexEntry, timeStamp) == 8);
-static_assert(__builtin_offsetof(IndexEntry, zero) == 12);
 
 }  // namespace kv

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace kv {
 
@@ -14,11 +15,26 @@ constexpr size_t kRecordHeaderSize = 39;
 constexpr size_t kRecordDescriptorSize = 28;
 constexpr size_t kUnitHeaderSize = 12;
 constexpr uint32_t kMaxUnitLength = 0xFFFFF;  // 20 bits of the packed word
-constexpr char kIndexBegin[] = "BEGININDEX";  // 10 bytes
-constexpr char kIndexEnd[] = "ENDINDEX";      // 8 bytes
+constexpr char kIndexBegin[] = "BEGININDEX";  // 10 bytes on disk, no terminator
+constexpr size_t kIndexBeginLength = 10;
+constexpr char kIndexEnd[] = "ENDINDEX";  // 8 bytes on disk, no terminator
+constexpr size_t kIndexEndLength = 8;
 constexpr size_t kIndexEntrySize = 16;
+// The trailer without its entries: the begin mark, the entry count and the end mark.
+constexpr size_t kIndexTrailerFixedSize = kIndexBeginLength + 4 + kIndexEndLength;
 
 enum UnitKind : uint32_t { kUnitVideo = 0, kUnitAudio = 1 };
+
+// One entry of a record file's key-frame index.
+struct IndexEntry {
+  uint64_t offset;     // file offset of the unit's header
+  uint32_t timeStamp;  // milliseconds
+  uint32_t zero;
+};
+static_assert(sizeof(IndexEntry) == kIndexEntrySize);
+static_assert(__builtin_offsetof(IndexEntry, offset) == 0);
+static_assert(__builtin_offsetof(IndexEntry, timeStamp) == 8);
+static_assert(__builtin_offsetof(IndexEntry, zero) == 12);
 
 // Header fields as the recorder takes them from the client.
 struct RecordFileHeader {
@@ -97,6 +113,25 @@ inline RecordUnitHeader DecodeUnitHeader(const uint8_t in[kUnitHeaderSize]) {
   h.height = GetLe16(in + 6);
   h.timeStamp = GetLe32(in + 8);
   return h;
+}
+
+// The index trailer: "BEGININDEX", the entries (offset 64-bit, time stamp, 0), their count
+// and "ENDINDEX".
+inline std::vector<uint8_t> EncodeIndexTrailer(const std::vector<IndexEntry>& entries) {
+  const uint32_t count = static_cast<uint32_t>(entries.size());
+  std::vector<uint8_t> trailer(kIndexTrailerFixedSize + kIndexEntrySize * entries.size());
+  uint8_t* p = trailer.data();
+  std::memcpy(p, kIndexBegin, kIndexBeginLength);
+  p += kIndexBeginLength;
+  for (const IndexEntry& e : entries) {
+    PutLe64(p, e.offset);
+    PutLe32(p + 8, e.timeStamp);
+    PutLe32(p + 12, 0);
+    p += kIndexEntrySize;
+  }
+  PutLe32(p, count);
+  std::memcpy(p + 4, kIndexEnd, kIndexEndLength);
+  return trailer;
 }
 
 }  // namespace kv

@@ -13,7 +13,6 @@ namespace {
 constexpr char kLegacyText[] = "Morvalinder video server record format";
 constexpr char kAviMaker[] = "MorvaLinder";
 constexpr uint64_t kAviMakerOffset = 336;
-constexpr size_t kTrailerFixedBytes = 10 + 4 + 8;  // begin mark, count, end mark
 
 }  // namespace
 
@@ -161,22 +160,23 @@ IndexReadResult ReadRecordIndex(RecordInput& in, int layout) {
   const size_t entrySize = layout == kLayoutLegacy ? kLegacyIndexEntrySize : kIndexEntrySize;
   const size_t headerSize = UnitHeaderSize(layout);
   uint8_t tail[12];
-  if (size >= kFirstUnitOffset + kTrailerFixedBytes &&
+  if (size >= kFirstUnitOffset + kIndexTrailerFixedSize &&
       in.ReadExact(size - sizeof tail, tail, sizeof tail) &&
-      std::memcmp(tail + 4, kIndexEnd, 8) == 0) {
+      std::memcmp(tail + 4, kIndexEnd, kIndexEndLength) == 0) {
     const uint32_t n = GetLe32(tail);
     if (n == 0) {
       index.failed = true;
       return index;
     }
     // The entries must fit between the file header and the end marks.
-    const uint64_t room = size - kFirstUnitOffset - kTrailerFixedBytes;
+    const uint64_t room = size - kFirstUnitOffset - kIndexTrailerFixedSize;
     if (uint64_t{n} <= room / entrySize) {
-      const uint64_t begin = size - kTrailerFixedBytes - uint64_t{n} * entrySize;
-      uint8_t mark[10];
-      if (in.ReadExact(begin, mark, sizeof mark) && std::memcmp(mark, kIndexBegin, 10) == 0) {
+      const uint64_t begin = size - kIndexTrailerFixedSize - uint64_t{n} * entrySize;
+      uint8_t mark[kIndexBeginLength];
+      if (in.ReadExact(begin, mark, sizeof mark) &&
+          std::memcmp(mark, kIndexBegin, kIndexBeginLength) == 0) {
         std::vector<uint8_t> raw(static_cast<size_t>(n) * entrySize);
-        if (in.ReadExact(begin + 10, raw.data(), raw.size())) {
+        if (in.ReadExact(begin + kIndexBeginLength, raw.data(), raw.size())) {
           index.fromTrailer = true;
           index.dataEnd = begin;
           index.entries.reserve(n);

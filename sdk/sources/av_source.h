@@ -1,16 +1,15 @@
 // CAVSource: the base of every stream source. It is the client's receive (or file-read)
-// thread and the client's recorder; subclasses supply Open, Close, Run and Stop.
+// thread and answers the recorder interface by delegating to the normal and alarm recorders it
+// owns (a live source; the replay source has none); subclasses supply Open, Close, Run, Stop.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
-#include <string>
-#include <vector>
+#include <memory>
 
-#include "sdk/platform/critical_section.h"
 #include "sdk/platform/jthread.h"
 #include "sdk/record/irecord.h"
+#include "sdk/record/recorder.h"
 #include "sdk/state/client_state.h"
 #include "sdk/state/stream_counters.h"
 
@@ -38,7 +37,8 @@ struct SourceContext {
 
 class CAVSource : public platform::JThread, public IRecord {
  public:
-  CAVSource();
+  // A source that records (every live one) gets its two recorders when it is attached.
+  explicit CAVSource(bool records = true);
   ~CAVSource() override;
 
   // Gives the source its client's groups, notifier and conduits (not owned).
@@ -58,7 +58,8 @@ class CAVSource : public platform::JThread, public IRecord {
 
   bool StopRequested() const { return m_stopRequested != 0; }
 
-  // IRecord.
+  // IRecord: each slot goes to the normal or the alarm recorder. A source without recorders
+  // (replay) is never recording: its locks do nothing and its starts fail.
   int IsRecording() override;
   int IsAlarmRecording() override;
   void LockRecord() override;
@@ -74,26 +75,8 @@ class CAVSource : public platform::JThread, public IRecord {
   int StartAlarmRecord() override;
   int StopAlarmRecord() override;
 
-  // The file a recording writes: the normal one or the alarm one.
-  enum class RecordKind { kNormal, kAlarm };
-
-  // Read by tests and by the record writer.
-  const std::vector<IndexEntry>& RecordIndex() const { return m_recordIndex; }
-  const std::vector<IndexEntry>& AlarmIndex() const { return m_alarmIndex; }
-  uint64_t RecordPosition() const { return m_recordPosition; }
-  uint64_t AlarmPosition() const { return m_alarmPosition; }
-
  protected:
   int ThreadMain() override;
-
- private:
-  struct RecordSlot;
-  RecordSlot slot(RecordKind kind);
-  int startRecordFile(RecordKind kind);
-  int stopRecordFile(RecordKind kind);
-  int writeRecordFile(RecordKind kind, const void* data, uint32_t length);
-  // Ends a recording whose file can no longer be written; raises the stopped event.
-  void abandonRecordFile(RecordKind kind);
 
  protected:
   // The common tail of every subclass's Stop.
@@ -113,20 +96,10 @@ class CAVSource : public platform::JThread, public IRecord {
   RecordSettings* m_record = nullptr;
   StreamCounters* m_counters = nullptr;
   IEventNotifier* m_notifier = nullptr;
-  std::atomic<int> m_recording{0};
-  std::atomic<int> m_alarmRecording{0};
-  std::FILE* m_recordFile = nullptr;
-  platform::FlaggedCriticalSection m_recordLock;
-  std::FILE* m_alarmFile = nullptr;
-  platform::FlaggedCriticalSection m_alarmLock;
-  std::vector<IndexEntry> m_recordIndex;
-  uint64_t m_recordPosition = 0;
-  std::vector<IndexEntry> m_alarmIndex;
-  uint64_t m_alarmPosition = 0;
-  // The paths the open files were created at: a stop removes the file it closed, whatever
-  // the client's path fields say by then.
-  std::string m_recordFilePath;
-  std::string m_alarmFilePath;
+  const bool m_records;
+  // The normal and the alarm recording; null for a source that does not record.
+  std::unique_ptr<CRecorder> m_normalRecorder;
+  std::unique_ptr<CRecorder> m_alarmRecorder;
 };
 
 }  // namespace kv

@@ -40,7 +40,8 @@ bool IsG711(uint32_t codec) { return codec == ACODEC_G711A || codec == ACODEC_G7
 
 }  // namespace
 
-CAVSource_File::CAVSource_File() = default;
+// A replay source plays a file: it owns no recorders.
+CAVSource_File::CAVSource_File() : CAVSource(false) {}
 
 CAVSource_File::~CAVSource_File() {
   Close();
