@@ -1,4 +1,4 @@
-// CAVDisplay: decoder set-up and the four decode loops.
+// CAVDisplay: decoder set-up and the decode loop every codec runs.
 #include "sdk/media/av_display.h"
 
 #include <cstring>
@@ -7,6 +7,7 @@
 #include "sdk/media/avcodec_loader.h"
 #include "sdk/media/ddraw_render.h"
 #include "sdk/media/pacing.h"
+#include "sdk/media/video_decoder.h"
 #include "sdk/platform/clock.h"
 #include "sdk/platform/debug_output.h"
 #include "sdk/state/event_notifier.h"
@@ -16,16 +17,13 @@
 namespace kv {
 namespace {
 
-constexpr size_t kH264FrameBuffer = 1048576;
-constexpr size_t kMjpegFrameBuffer = 4194304;
-constexpr size_t kMpeg4FrameBuffer = 2097152;
-// The largest stream description taken as given: 8K pictures.
-constexpr int64_t kMaxAnnouncedSide = 8192;
-constexpr int64_t kMaxAnnouncedArea = 8192 * 4320;
 constexpr uint32_t kReadTimeoutMs = 60;
 constexpr int32_t kLivePacingBitRateLimit = 0x300000;
 constexpr uint8_t kNalSps = 7;
+// An MPEG-4 frame no longer than this may be a stream header alone, where decoding resumes.
 constexpr size_t kMpeg4HeaderFrameLimit = 32;
+// The pause after a picture of a kind that is not shown.
+constexpr uint32_t kNotShownSleepMs = 10;
 
 std::mutex gSnapshotMutex;
 SnapshotHook& Snapshot() {
@@ -87,49 +85,12 @@ int CAVDisplay::RequestCapture(const char* path) {
   return 1;
 }
 
-bool CAVDisplay::createH264Decoder() {
-  LibraryState& lib = Library();
-  if (m_useAvcodec) return m_avcodec.Open(&lib.h264DecoderLock);
-  platform::H264DecAttributes attributes{};
-  attributes.widthInMacroblocks = static_cast<uint32_t>(m_stream->width.load() / 16 + 1);
-  attributes.heightInMacroblocks = static_cast<uint32_t>(m_stream->height.load() / 16 + 1);
-  const int32_t b = m_stream->bitRate.load();
-  attributes.bufferCount = b <= 32 ? 8 : (b >= 256 && b <= 1024 ? 2 : 1);
-  platform::FlaggedLock lock(lib.h264DecoderLock);
-  m_h264 = platform::Hi264DecCreate(&attributes);
-  return m_h264 != nullptr;
-}
+bool CAVDisplay::createDecoder() { return m_decoder->Open(); }
 
-void CAVDisplay::destroyH264Decoder() {
-  LibraryState& lib = Library();
-  if (m_avcodec.IsOpen()) m_avcodec.Close(&lib.h264DecoderLock);
-  if (m_h264 != nullptr) {
-    platform::FlaggedLock lock(lib.h264DecoderLock);
-    platform::Hi264DecDestroy(m_h264);
-    m_h264 = nullptr;
-  }
-}
-
-bool CAVDisplay::createMjpegDecoder() {
-  platform::MjpegDecAttributes attributes{};
-  attributes.width = static_cast<uint32_t>(m_stream->width.load());
-  attributes.height = static_cast<uint32_t>(m_stream->height.load());
-  platform::FlaggedLock lock(Library().mjpegDecoderLock);
-  m_mjpeg = platform::HiMJPEGDecCreate(&attributes);
-  return m_mjpeg != nullptr;
-}
-
-void CAVDisplay::destroyMjpegDecoder() {
-  if (m_mjpeg == nullptr) return;
-  platform::FlaggedLock lock(Library().mjpegDecoderLock);
-  platform::HiMJPEGDecDestroy(m_mjpeg);
-  m_mjpeg = nullptr;
-}
-
-bool CAVDisplay::rebuildH264Decoder() {
-  destroyH264Decoder();
-  m_frameBuffer.assign(kH264FrameBuffer, 0);
-  return createH264Decoder();
+bool CAVDisplay::rebuildDecoder() {
+  m_decoder->Close();
+  m_frameBuffer.assign(m_decoder->Traits().frameBufferSize, 0);
+  return createDecoder();
 }
 
 int CAVDisplay::SetupDecoder() {
@@ -137,49 +98,20 @@ int CAVDisplay::SetupDecoder() {
   // Called by the owner before it starts the thread; never by the worker itself.
   m_stop = 0;
   if (m_stream == nullptr) return 0;
-  switch (m_stream->videoCodec.load()) {
-    case VCODEC_H264:
-      m_frameBuffer.assign(kH264FrameBuffer, 0);
-      m_useAvcodec = AvcodecLoad(&Library().codecLoaderLock);
-      m_decoder = m_useAvcodec ? Decoder::kAvcodec : Decoder::kPlatformH264;
-      if (createH264Decoder()) return 1;
-      break;
-    case VCODEC_MJPEG:
-      m_frameBuffer.assign(kMjpegFrameBuffer, 0);
-      m_decoder = Decoder::kMjpeg;
-      if (createMjpegDecoder()) return 1;
-      break;
-    case VCODEC_MPEG4: {
-      m_frameBuffer.assign(kMpeg4FrameBuffer, 0);
-      // The announced size sizes the picture buffer. A size no camera sends (negative, or
-      // beyond 8K) counts as missing, so a damaged or hostile stream description cannot make
-      // the buffer gigabytes large; a larger picture is then refused by the decoder.
-      const int64_t w = m_stream->width.load(), h = m_stream->height.load();
-      if (w <= 0 || h <= 0 || w > kMaxAnnouncedSide || h > kMaxAnnouncedSide ||
-          w * h > kMaxAnnouncedArea) {
-        m_stream->width = 1280;
-        m_stream->height = 720;
-      }
-      m_pictureBuffer.assign(
-          static_cast<size_t>(m_stream->width.load()) * m_stream->height.load() * 2, 0);
-      m_decoder = Decoder::kMpeg4;
-      if (m_xvid.Create()) return 1;
-      break;
-    }
-    default:
-      return 0;
-  }
+  const uint8_t codec = m_stream->videoCodec.load();
+  const bool useAvcodec = codec == VCODEC_H264 && AvcodecLoad(&Library().codecLoaderLock);
+  m_decoder = MakeVideoDecoder(codec, useAvcodec, *m_stream);
+  if (!m_decoder) return 0;
+  m_frameBuffer.assign(m_decoder->Traits().frameBufferSize, 0);
+  m_decoder->Prepare();
+  if (createDecoder()) return 1;
   ReleaseDecoder();
   return 0;
 }
 
 void CAVDisplay::ReleaseDecoder() {
   std::vector<uint8_t>().swap(m_frameBuffer);
-  std::vector<uint8_t>().swap(m_pictureBuffer);
-  destroyMjpegDecoder();
-  destroyH264Decoder();
-  m_xvid.Destroy();
-  m_decoder = Decoder::kNone;
+  m_decoder.reset();
 }
 
 void CAVDisplay::StopWorker() {
@@ -193,19 +125,7 @@ void CAVDisplay::StopWorker() {
 
 int CAVDisplay::ThreadMain() {
   ThreadStarted();
-  switch (m_decoder) {
-    case Decoder::kAvcodec:
-      return loopAvcodec();
-    case Decoder::kPlatformH264:
-      return loopPlatformH264();
-    case Decoder::kMjpeg:
-      return loopMjpeg();
-    case Decoder::kMpeg4:
-      return loopMpeg4();
-    case Decoder::kNone:
-      break;
-  }
-  return 0;
+  return m_decoder ? decodeLoop() : 0;
 }
 
 int32_t CAVDisplay::readFrame(int32_t* framesLeft, FrameEntry* entry) {
@@ -294,10 +214,17 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
   return waited;
 }
 
-void CAVDisplay::afterPicture(const SnapshotPicture& picture, const FrameEntry& entry) {
+void CAVDisplay::afterPicture(const SnapshotPicture& picture, const FrameEntry& entry,
+                              bool speedClock, int speed) {
   m_view->drawing = 0;
   serveCapture(&picture);
   ++m_counters->frameCount;
+  if (speedClock) {
+    // Paced at the given speed (live too), then the replay controls.
+    PaceFrame(speed, m_replay->pacing);
+    if (!live()) replayControl(&picture, entry);
+    return;
+  }
   if (live()) return;
   replayControl(&picture, entry);
   PaceFrame(m_replay->speed.load(), m_replay->pacing);
@@ -364,214 +291,161 @@ int32_t CAVDisplay::nextFrame(LoopPacing& pacing, uint32_t holdSleepMs, uint32_t
   return n;
 }
 
-int CAVDisplay::loopAvcodec() {
-  m_stream->frameRate = GuardedFrameRate(m_stream->frameRate.load());
-  m_replay->pacing = PacingClock{m_stream->frameRate.load(), PacingNow(), 0, -1};
-  LoopPacing pacing(*m_view, live() && (m_stream->bitRate.load() < kLivePacingBitRateLimit ||
-                                        m_link->param.transport == TRANSPORT_UDP));
+namespace {
+
+// True when decoding may begin again at this frame.
+bool BeginsStream(DecoderTraits::Resync rule, const uint8_t* frame, int32_t length) {
+  switch (rule) {
+    case DecoderTraits::Resync::kParameterSet:
+      return NalType(frame, length) == kNalSps;
+    case DecoderTraits::Resync::kHeaderFrame:
+      return static_cast<size_t>(length) <= kMpeg4HeaderFrameLimit;
+    case DecoderTraits::Resync::kAnyFrame:
+      break;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CAVDisplay::depthPacingOn(const DecoderTraits& traits) const {
+  if (!live()) return false;
+  const bool belowLimit = m_stream->bitRate.load() < kLivePacingBitRateLimit;
+  switch (traits.depthPacing) {
+    case DecoderTraits::DepthPacing::kNever:
+      return false;
+    case DecoderTraits::DepthPacing::kBelowBitRateLimit:
+      return belowLimit;
+    case DecoderTraits::DepthPacing::kBelowLimitOrUdp:
+      return belowLimit || m_link->param.transport == TRANSPORT_UDP;
+    case DecoderTraits::DepthPacing::kAlways:
+      return true;
+  }
+  return false;
+}
+
+int CAVDisplay::decodeLoop() {
+  const DecoderTraits& t = m_decoder->Traits();
+  if (t.guardFrameRate) m_stream->frameRate = GuardedFrameRate(m_stream->frameRate.load());
+  if (t.resetClockAtStart) {
+    m_replay->pacing = PacingClock{m_stream->frameRate.load(), PacingNow(), 0, -1};
+  }
+  LoopPacing pacing(*m_view, depthPacingOn(t));
+  pacing.ownClock = t.livePacing == DecoderTraits::LivePacing::kIntervalClock;
   bool resyncPending = false;
   while (m_stop.load() == 0) {
     int32_t left = 0;
     FrameEntry entry;
-    const int32_t n = nextFrame(pacing, 10, 20, &entry, &left);
+    const int32_t n = nextFrame(pacing, t.holdSleepMs, t.emptySleepMs, &entry, &left);
     if (n == 0) continue;
     const uint8_t* frame = m_frameBuffer.data();
     if (resyncPending) {
-      if (NalType(frame, n) != kNalSps) continue;
-      m_avcodec.Flush();
-      resyncPending = false;
+      if (!BeginsStream(t.resync, frame, n)) continue;
+      if (t.flushAtResync) {
+        m_decoder->Flush();
+        resyncPending = false;
+      }
     }
     if (m_view->view.load() != 1) {
-      resyncPending = true;
+      switch (t.viewOff) {
+        case DecoderTraits::ViewOff::kKeepAndResync:
+          resyncPending = true;
+          break;
+        case DecoderTraits::ViewOff::kCloseAndResync:
+          if (m_decoder->IsOpen()) {
+            m_decoder->Close();
+            resyncPending = true;
+          }
+          break;
+        case DecoderTraits::ViewOff::kClose:
+          m_decoder->Close();
+          break;
+      }
       m_view->drawing = 0;
       continue;
     }
-    if (!m_avcodec.IsOpen()) {
-      // The re-creation after the last picture failed: try again before decoding this frame
-      // (a parameter set), so a passing failure costs a few frames, not the stream.
-      if (!createH264Decoder()) {
+    if (!m_decoder->IsOpen()) {
+      // Closed while the view was off, or a re-creation after the last picture failed: made
+      // again before this frame is decoded, so a passing failure costs a few frames, not the
+      // stream.
+      if (t.catchUpOnOpen) pacing.catchUp = true;
+      if (!createDecoder()) {
         resyncPending = true;
         continue;
       }
-      m_view->recreateDecoder = 0;
-    }
-    DecodedPicture pic;
-    if (m_avcodec.Decode(frame, static_cast<size_t>(n), &pic) < 1) continue;
-    m_view->decodedWidth = pic.width;
-    m_view->decodedHeight = pic.height;
-    if (pictureTooLarge(pic.width, pic.height)) return 0;
-    if (live() && pacing.afterPicture(m_replay->pacing, m_stream->frameRate.load())) {
-      m_replay->pacing.count = 0;
-      m_replay->pacing.startTime = PacingNow();
-    }
-    showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
-    afterPicture(
-        SnapshotPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height},
-        entry);
-    if (m_view->recreateDecoder.load() != 0) {
-      destroyH264Decoder();
-      // On failure the decoder stays closed and is made again before the next decode.
-      if (createH264Decoder()) m_view->recreateDecoder = 0;
-      // Either way the new decoder begins at the next parameter set.
-      resyncPending = true;
-    }
-  }
-  return 0;
-}
-
-int CAVDisplay::loopPlatformH264() {
-  m_stream->frameRate = GuardedFrameRate(m_stream->frameRate.load());
-  LoopPacing pacing(*m_view, live() && m_stream->bitRate.load() < kLivePacingBitRateLimit);
-  bool resyncPending = false;
-  while (m_stop.load() == 0) {
-    int32_t left = 0;
-    FrameEntry entry;
-    const int32_t n = nextFrame(pacing, 10, 20, &entry, &left);
-    if (n == 0) continue;
-    const uint8_t* frame = m_frameBuffer.data();
-    if (resyncPending && NalType(frame, n) != kNalSps) continue;
-    if (m_view->view.load() != 1) {
-      if (m_h264 != nullptr) {
-        destroyH264Decoder();
-        resyncPending = true;
-      }
-      m_view->drawing = 0;
-      continue;
-    }
-    if (m_h264 == nullptr) {
-      pacing.catchUp = true;
-      if (!createH264Decoder()) continue;
       resyncPending = false;
-    }
-    platform::H264DecPicture pic{};
-    int32_t result = platform::Hi264DecFrame(m_h264, frame, static_cast<uint32_t>(n), 0, &pic, 0);
-    while (true) {
-      if (result == platform::kHi264DecNoPicture) {
-        platform::OutputDebugString("HI_H264DEC_NO_PICTURE\n");
-        break;
-      }
-      if (result == platform::kHi264DecHandleError) {
-        if (!rebuildH264Decoder()) return 0;
-        break;
-      }
-      if (result != platform::kHi264DecPicture) break;
-      const int w = static_cast<int>(pic.width);
-      const int h = static_cast<int>(pic.height);
-      m_view->decodedWidth = w;
-      m_view->decodedHeight = h;
-      if (pictureTooLarge(w, h)) break;
-      if (live()) pacing.afterPicture(m_replay->pacing, m_stream->frameRate.load());
-      const int ys = static_cast<int>(pic.yStride);
-      const int uvs = static_cast<int>(pic.uvStride);
-      showPicture(pic.y, pic.u, pic.v, ys, uvs, w, h);
-      afterPicture(SnapshotPicture{pic.y, pic.u, pic.v, ys, uvs, w, h}, entry);
-      result = platform::Hi264DecFrame(m_h264, nullptr, 0, 0, &pic, 0);
-      if (m_view->recreateDecoder.load() != 0) {
-        destroyH264Decoder();
+      if (t.recreate == DecoderTraits::Recreate::kRetryBeforeNextDecode)
         m_view->recreateDecoder = 0;
-        if (!createH264Decoder()) {
-          if (!rebuildH264Decoder()) return 0;
-          break;
-        }
-      }
-      if (m_stop.load() != 0) break;
     }
-  }
-  return 0;
-}
-
-int CAVDisplay::loopMjpeg() {
-  m_replay->pacing = PacingClock{m_stream->frameRate.load(), PacingNow(), 0, -1};
-  while (m_stop.load() == 0) {
-    int32_t left = 0;
-    FrameEntry entry{};
-    const int32_t n = readFrame(&left, &entry);
-    if (n == 0) {
-      platform::Sleep(10);
-      continue;
-    }
+    // A live picture of the speed-clock kind is paced at speed 1 while frames wait.
     const int speed = live() ? (left > 1 ? 1 : 0) : m_replay->speed.load();
-    if (m_view->view.load() != 1) {
-      destroyMjpegDecoder();
-      m_view->drawing = 0;
-      continue;
-    }
-    if (m_mjpeg == nullptr && !createMjpegDecoder()) continue;
-    platform::MjpegDecPicture pic{};
-    if (platform::HiMJPEGDecFrame(m_mjpeg, m_frameBuffer.data(), static_cast<uint32_t>(n), 0, &pic,
-                                  0) != platform::kMjpegDecOk) {
-      continue;
-    }
-    const int w = static_cast<int>(pic.width);
-    const int h = static_cast<int>(pic.height);
-    m_view->decodedWidth = w;
-    m_view->decodedHeight = h;
-    showPicture(pic.y, pic.u, pic.v, static_cast<int>(pic.yStride), static_cast<int>(pic.uvStride),
-                w, h);
-    // MJPEG pictures count towards the measured picture rate like the other codecs.
-    ++m_counters->frameCount;
-    SnapshotPicture snap{
-        pic.y, pic.u, pic.v, static_cast<int>(pic.yStride), static_cast<int>(pic.uvStride), w, h};
-    // A capture saves the frame as it came (also while replay is paused or stepping).
-    snap.jpeg = m_frameBuffer.data();
-    snap.jpegLength = static_cast<size_t>(n);
-    serveCapture(&snap);
-    PaceFrame(speed, m_replay->pacing);
-    if (!live()) replayControl(&snap, entry);
-  }
-  return 0;
-}
-
-int CAVDisplay::loopMpeg4() {
-  m_stream->frameRate = GuardedFrameRate(m_stream->frameRate.load());
-  LoopPacing pacing(*m_view, live());
-  pacing.ownClock = true;
-  bool resyncPending = false;
-  while (m_stop.load() == 0) {
-    int32_t left = 0;
-    FrameEntry entry;
-    const int32_t n = nextFrame(pacing, 1, 10, &entry, &left);
-    if (n == 0) continue;
-    if (resyncPending && static_cast<size_t>(n) > kMpeg4HeaderFrameLimit) continue;
-    if (m_view->view.load() != 1) {
-      if (m_xvid.IsCreated()) {
-        m_xvid.Destroy();
-        resyncPending = true;
+    VideoPicture pic;
+    DecodeStatus status = m_decoder->Decode(frame, static_cast<size_t>(n), &pic);
+    while (true) {
+      if (status == DecodeStatus::kBroken) {
+        if (!rebuildDecoder()) return 0;
+        break;
       }
-      m_view->drawing = 0;
-      continue;
-    }
-    if (!m_xvid.IsCreated()) {
-      pacing.catchUp = true;
-      if (m_xvid.Create()) resyncPending = false;
-      if (!m_xvid.IsCreated()) continue;
-    }
-    const int configuredWidth = m_stream->width.load() != 0 ? m_stream->width.load() : 1280;
-    platform::XvidPicture pic;
-    if (m_xvid.Decode(m_frameBuffer.data(), static_cast<size_t>(n), m_pictureBuffer.data(),
-                      m_pictureBuffer.size(), configuredWidth, &pic) < 0) {
-      continue;
-    }
-    if (pic.type == platform::kXvidTypeVol) {
+      if (status == DecodeStatus::kHeader) {
+        m_view->decodedWidth = pic.width;
+        m_view->decodedHeight = pic.height;
+        break;
+      }
+      if (status == DecodeStatus::kNotShown) {
+        platform::Sleep(kNotShownSleepMs);
+        break;
+      }
+      if (status != DecodeStatus::kPicture) break;
       m_view->decodedWidth = pic.width;
       m_view->decodedHeight = pic.height;
-      continue;
+      if (t.oversize != DecoderTraits::Oversize::kShow && pictureTooLarge(pic.width, pic.height)) {
+        if (t.oversize == DecoderTraits::Oversize::kEndWorker) return 0;
+        break;
+      }
+      if (live() && t.livePacing != DecoderTraits::LivePacing::kSpeedClock &&
+          pacing.afterPicture(m_replay->pacing, m_stream->frameRate.load()) &&
+          t.resetClockAfterCatchUp) {
+        m_replay->pacing.count = 0;
+        m_replay->pacing.startTime = PacingNow();
+      }
+      showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
+      SnapshotPicture snap{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height};
+      if (t.keepsCodedFrame) {
+        // A capture saves the frame as it came (also while replay is paused or stepping).
+        snap.jpeg = frame;
+        snap.jpegLength = static_cast<size_t>(n);
+      }
+      afterPicture(snap, entry, t.livePacing == DecoderTraits::LivePacing::kSpeedClock, speed);
+      if (t.drains) status = m_decoder->Drain(&pic);
+      if (m_view->recreateDecoder.load() != 0) {
+        if (!serveRecreate(t, &resyncPending)) return 0;
+        // What the old decoder still held went with it: nothing more is drained.
+        break;
+      }
+      if (!t.drains || m_stop.load() != 0) break;
     }
-    if (pic.type != platform::kXvidTypeIVop && pic.type != platform::kXvidTypePVop) {
-      platform::Sleep(10);
-      continue;
-    }
-    // A frame holding the stream header and a picture reports the picture, so the decoded size
-    // is taken from every picture, not only from a header that comes alone.
-    m_view->decodedWidth = pic.width;
-    m_view->decodedHeight = pic.height;
-    if (live()) pacing.afterPicture(m_replay->pacing, m_stream->frameRate.load());
-    showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
-    afterPicture(
-        SnapshotPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height},
-        entry);
   }
   return 0;
+}
+
+bool CAVDisplay::serveRecreate(const DecoderTraits& t, bool* resyncPending) {
+  switch (t.recreate) {
+    case DecoderTraits::Recreate::kIgnore:
+      return true;
+    case DecoderTraits::Recreate::kRetryBeforeNextDecode:
+      m_decoder->Close();
+      // On failure the decoder stays closed and is made again before the next decode.
+      if (createDecoder()) m_view->recreateDecoder = 0;
+      // Either way the new decoder begins at the next parameter set.
+      *resyncPending = true;
+      return true;
+    case DecoderTraits::Recreate::kRebuildOnFailure:
+      m_decoder->Close();
+      m_view->recreateDecoder = 0;
+      if (!createDecoder() && !rebuildDecoder()) return false;
+      return true;
+  }
+  return true;
 }
 
 }  // namespace kv

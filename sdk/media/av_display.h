@@ -1,6 +1,7 @@
 // CAVDisplay: a client's decode worker. It takes whole compressed frames from the video
-// conduit, decodes them (H.264 through libavcodec or the platform decoder, MJPEG, MPEG-4),
-// paces them live or for replay and hands each picture to the renderer.
+// conduit, decodes them through the codec's decoder backend (H.264 through libavcodec or the
+// platform decoder, MJPEG, MPEG-4), paces them live or for replay and hands each picture to
+// the renderer. One loop serves every codec; the backend's traits say where they differ.
 #pragma once
 
 #include <atomic>
@@ -10,21 +11,19 @@
 #include <vector>
 
 #include "KvNetClient.h"
-#include "sdk/media/avcodec_h264.h"
 #include "sdk/media/conduit.h"
 #include "sdk/media/display_control.h"
 #include "sdk/media/snapshot_writer.h"
 #include "sdk/platform/critical_section.h"
-#include "sdk/platform/hi264_dec.h"
-#include "sdk/platform/hi_mjpeg_dec.h"
 #include "sdk/platform/jthread.h"
-#include "sdk/platform/xvid_dec.h"
 #include "sdk/state/client_state.h"
 #include "sdk/state/stream_counters.h"
 
 namespace kv {
 
 class CDDrawRender;
+class IVideoDecoder;
+struct DecoderTraits;
 class IEventNotifier;
 
 // What a decode worker is given of its client: the groups it reads and writes, the handle for
@@ -74,26 +73,21 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
 
  protected:
   int ThreadMain() override;
-  // Creates the H.264 decoder of the kind chosen at set-up (libavcodec or the platform one).
-  // Virtual so that tests can make a creation fail.
-  virtual bool createH264Decoder();
+  // Opens the decoder chosen at set-up. Virtual so that tests can make a creation fail.
+  virtual bool createDecoder();
 
  private:
-  enum class Decoder { kNone, kAvcodec, kPlatformH264, kMjpeg, kMpeg4 };
   struct LoopPacing;
 
-  int loopAvcodec();
-  int loopPlatformH264();
-  int loopMjpeg();
-  int loopMpeg4();
-
-  void destroyH264Decoder();
-  // The worker's own full rebuild (frame buffer and H.264 decoder, same kind). Unlike
-  // SetupDecoder it leaves the stop flag alone, so a stop asked for meanwhile still ends the
-  // loop.
-  bool rebuildH264Decoder();
-  bool createMjpegDecoder();
-  void destroyMjpegDecoder();
+  int decodeLoop();
+  // Whether the pictures waiting in the conduit pace this live stream.
+  bool depthPacingOn(const DecoderTraits& traits) const;
+  // Serves a source's request for a new decoder after a shown picture; false when the worker
+  // must end.
+  bool serveRecreate(const DecoderTraits& traits, bool* resyncPending);
+  // The worker's own full rebuild (frame buffer and decoder). Unlike SetupDecoder it leaves
+  // the stop flag alone, so a stop asked for meanwhile still ends the loop.
+  bool rebuildDecoder();
   // Takes the next frame into the frame buffer: its length, or 0. A frame too big for the
   // buffer is taken out and dropped so it never blocks the frames behind it.
   int32_t readFrame(int32_t* framesLeft, FrameEntry* entry);
@@ -107,14 +101,16 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
                    int width, int height);
   // Saves the picture when a capture is requested, under the capture lock.
   void serveCapture(const SnapshotPicture* picture);
-  // Shared tail of the H.264 and MPEG-4 loops after a shown picture.
-  void afterPicture(const SnapshotPicture& picture, const FrameEntry& entry);
+  // After a shown picture: the capture, the count and, for replay, the controls and the pace.
+  // With speedClock the picture is paced at speed, live too.
+  void afterPicture(const SnapshotPicture& picture, const FrameEntry& entry, bool speedClock,
+                    int speed);
   // Replay time, pause, step; true when it waited.
   bool replayControl(const SnapshotPicture* picture, const FrameEntry& entry);
   bool live() const;
 
   CIConduit* m_videoConduit = nullptr;
-  Decoder m_decoder = Decoder::kNone;
+  std::unique_ptr<IVideoDecoder> m_decoder;
   std::atomic<int32_t> m_stop{0};
   std::unique_ptr<CDDrawRender> m_renderer;
   KVNET_DrawCallback m_drawCallback = nullptr;
@@ -127,12 +123,6 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
   char m_snapshotPath[256]{};  // written under the capture lock
   platform::FlaggedCriticalSection m_captureLock;
   std::vector<uint8_t> m_frameBuffer;
-  std::vector<uint8_t> m_pictureBuffer;
-  AvcodecH264Decoder m_avcodec;
-  platform::Hi264DecHandle m_h264 = nullptr;
-  platform::HiMjpegDecHandle m_mjpeg = nullptr;
-  platform::XvidDecoder m_xvid;
-  bool m_useAvcodec = false;
 };
 
 }  // namespace kv

@@ -203,11 +203,11 @@ class SeamDisplay : public CAVDisplay {
   int failures() const { return failures_.load(); }
 
  protected:
-  bool createH264Decoder() override {
+  bool createDecoder() override {
     std::function<void()> action;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!failNext_) return CAVDisplay::createH264Decoder();
+      if (!failNext_) return CAVDisplay::createDecoder();
       failNext_ = false;
       action = std::move(action_);
     }
