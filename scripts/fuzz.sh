@@ -47,8 +47,8 @@ for target in "${targets[@]}"; do
     echo "== $target for $seconds s"
   fi
   (cd "$findings" &&
-    "$out/fuzz/${target}_fuzz" "${limit[@]}" -max_len=65536 -timeout=10 \
-      -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>"$findings/log" || true)
+    LSAN_OPTIONS=suppressions="$root/fuzz/lsan.supp" "$out/fuzz/${target}_fuzz" "${limit[@]}" \
+      -max_len=65536 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>"$findings/log" || true)
   grep -E "^(stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)|^==[0-9]+==ERROR|LeakSanitizer" \
     "$findings/log" || true
   ls "$findings" | grep -E "^(crash|leak|timeout|oom)-" || echo "$target: no findings"
