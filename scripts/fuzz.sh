@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang's libFuzzer (and ASan+UBSan over the whole library), makes
 # seed inputs (streams from ffmpeg, datagrams from the device simulator, recordings from the
-# demo), and runs every target for FUZZ_SECONDS (default 120) each. Findings are left in
+# demo), and runs every target for FUZZ_SECONDS (default 120) each, or for FUZZ_RUNS inputs
+# each when that is set. Prints each target's inputs run and rate. Findings are left in
 # build-fuzz/findings/<target>/. Usage: scripts/fuzz.sh [target ...]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${FUZZ_SECONDS:-120}"
+runs="${FUZZ_RUNS:-}"
 "$root/scripts/setup.sh"
 missing=()
 for tool in clang clang++ python3 ffmpeg; do command -v "$tool" >/dev/null || missing+=("$tool"); done
@@ -37,11 +39,17 @@ for target in "${targets[@]}"; do
   findings="$out/findings/$target"
   mkdir -p "$corpus" "$findings"
   cp -n "$seeds/$target"/* "$corpus"/ 2>/dev/null || true
-  echo "== $target for $seconds s"
+  if [[ -n "$runs" ]]; then
+    limit=(-runs="$runs")
+    echo "== $target for $runs inputs"
+  else
+    limit=(-max_total_time="$seconds")
+    echo "== $target for $seconds s"
+  fi
   (cd "$findings" &&
-    "$out/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
-      -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>"$findings/log" || true)
-  grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb)|^==[0-9]+==ERROR" \
+    LSAN_OPTIONS=suppressions="$root/fuzz/lsan.supp" "$out/fuzz/${target}_fuzz" "${limit[@]}" \
+      -max_len=65536 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>"$findings/log" || true)
+  grep -E "^(stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)|^==[0-9]+==ERROR|LeakSanitizer" \
     "$findings/log" || true
   ls "$findings" | grep -E "^(crash|leak|timeout|oom)-" || echo "$target: no findings"
 done

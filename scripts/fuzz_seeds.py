@@ -57,29 +57,49 @@ def decoders(seeds):
             f.write(data)
 
 
+def udp_input(datagrams, options=0):
+    """The udp_datagram target's input: an options byte, then each datagram led by its 16-bit
+    little-endian length and the milliseconds since the one before (from the media time the
+    simulator puts in bytes 8-11)."""
+    out = bytes([options])
+    last = None
+    for datagram in datagrams:
+        time = struct.unpack(">I", datagram[8:12])[0] if len(datagram) >= 12 else 0
+        step = 0 if last is None else max(0, min(255, time - last))
+        last = time
+        out += struct.pack("<HB", len(datagram), step) + datagram
+    return out
+
+
 def udp(build, seeds):
     simulator = os.path.join(build, "tools", "kvdevice", "kvdevice")
     for name, args in [("h264_g711u", ["--frames", "6", "--size", "176x144", "--slices", "2"]),
                        ("mpeg4_g726", ["--frames", "4", "--size", "176x144", "--codec", "mpeg4",
                                        "--audio", "g726-32"]),
                        ("mjpeg_g711a", ["--frames", "3", "--size", "96x64", "--codec", "mjpeg",
-                                        "--audio", "g711a"])]:
+                                        "--audio", "g711a"]),
+                       ("h264_reordered", ["--frames", "30", "--size", "96x64", "--slices", "2",
+                                           "--key-interval", "10", "--reorder", "16",
+                                           "--reorder-percent", "30", "--seed", "3"]),
+                       ("h264_lossy", ["--frames", "30", "--size", "96x64", "--key-interval",
+                                       "10", "--drop", "3", "--duplicate", "3", "--seed", "5"])]:
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
             s.bind(("127.0.0.1", 0))
             s.settimeout(1.0)
             port = s.getsockname()[1]
             device = subprocess.Popen([simulator, "--target", f"127.0.0.1:{port}", "--fast",
                                        "--quiet"] + args, stdout=subprocess.DEVNULL)
-            out = b""
+            datagrams = []
             try:
                 for _ in range(300):
                     datagram, _ = s.recvfrom(65536)
-                    out += struct.pack("<H", len(datagram)) + datagram
+                    datagrams.append(datagram)
             except socket.timeout:
                 pass
             device.wait()
-        with open(os.path.join(seeds, "udp_datagram", name), "wb") as f:
-            f.write(out)
+        for options in (0, 1):
+            with open(os.path.join(seeds, "udp_datagram", f"{name}_{options}"), "wb") as f:
+                f.write(udp_input(datagrams, options))
 
 
 def recordings(build, seeds):

@@ -36,6 +36,8 @@ std::string AvcodecLibraryName();
 // Loads the library once (later calls return at once while it stays loaded) under the given
 // process-wide loader lock (skipped when null or not initialised). False when the library
 // or one of the entry points is missing, or when the environment sets KVNET_AVCODEC=off.
+// When libavcodec was not in the process before, its logging is made quiet, or sent to the
+// debug output when KVNET_DEBUG is set; a host that brought its own keeps its settings.
 bool AvcodecLoad(platform::FlaggedCriticalSection* loaderLock);
 
 // Unloads the library; decoders made from it must be gone by then.

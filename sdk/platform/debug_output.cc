@@ -31,6 +31,8 @@ bool debugEnabled() {
 
 }  // namespace
 
+bool DebugOutputEnabled() { return debugEnabled(); }
+
 void OutputDebugString(const char* text) {
   if (text == nullptr) return;
   CaptureTable& table = captures();

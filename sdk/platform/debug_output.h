@@ -6,6 +6,9 @@
 
 namespace kv::platform {
 
+// True when KVNET_DEBUG asks for the debug output on standard error.
+bool DebugOutputEnabled();
+
 // Writes one text as it is (no newline added).
 void OutputDebugString(const char* text);
 

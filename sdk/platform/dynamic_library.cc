@@ -27,6 +27,13 @@ void DynamicLibrary::Close() {
   }
 }
 
+bool DynamicLibrary::IsLoaded(const std::string& name) {
+  void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
 void* DynamicLibrary::Symbol(const char* name) const {
   if (handle_ == nullptr || name == nullptr) return nullptr;
   // dlsym on a handle searches the library and its dependencies (libavutil for av_frame_*).

@@ -25,6 +25,10 @@ class DynamicLibrary {
 
   const std::string& LastError() const { return lastError_; }
 
+  // True when a library of that name is already in the process (loaded by anyone), without
+  // loading it.
+  static bool IsLoaded(const std::string& name);
+
  private:
   void* handle_ = nullptr;
   std::string lastError_;

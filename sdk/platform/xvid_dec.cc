@@ -4,14 +4,30 @@
 
 #include <xvid.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <span>
 
 namespace kv::platform {
 
 namespace {
 constexpr size_t kInputPadding = 64;
+
+// The object layer headers in a frame: each from its start code (00 00 01 2x) to the next start
+// code or the end of the frame.
+std::vector<std::span<const uint8_t>> LayerHeaders(const uint8_t* frame, size_t length) {
+  std::vector<std::span<const uint8_t>> headers;
+  size_t start = length;
+  for (size_t i = 0; i + 3 < length; ++i) {
+    if (frame[i] != 0 || frame[i + 1] != 0 || frame[i + 2] != 1) continue;
+    if (start < i) headers.emplace_back(frame + start, i - start);
+    start = (frame[i + 3] & 0xF0) == 0x20 ? i : length;
+  }
+  if (start < length) headers.emplace_back(frame + start, length - start);
+  return headers;
+}
 }  // namespace
 
 bool XvidGlobalInit() {
@@ -37,6 +53,7 @@ bool XvidDecoder::Create() {
   }
   handle_ = create.handle;
   width_ = height_ = 0;
+  layer_.clear();
   return true;
 }
 
@@ -56,6 +73,21 @@ int XvidDecoder::Decode(const uint8_t* frame, size_t length, uint8_t* buffer, si
   std::memcpy(input_.data(), frame, length);
   std::memset(input_.data() + length, 0, kInputPadding);
   frame = input_.data();
+  // XviD keeps parts of an earlier object layer's set-up when a different one follows (its
+  // shape, interlacing, sizes), and decoding the pictures of the new layer with them can read
+  // out of bounds. So a decoder serves one layer header: a different one gets a new decoder,
+  // and a frame whose headers disagree among themselves is refused. A stream that repeats its
+  // header with every key picture keeps its decoder.
+  const auto headers = LayerHeaders(frame, length);
+  if (!headers.empty()) {
+    for (const auto& header : headers) {
+      if (!std::ranges::equal(header, headers.front())) return XVID_ERR_FAIL;
+    }
+    if (!std::ranges::equal(headers.front(), layer_)) {
+      if (!layer_.empty() && !Create()) return kXvidDecNoHandle;
+      layer_.assign(headers.front().begin(), headers.front().end());
+    }
+  }
   int used = 0;
   bool refused = false;
   // A header is decoded on its own and gives the size of the pictures after it; a picture is

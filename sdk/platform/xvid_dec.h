@@ -50,7 +50,9 @@ class XvidDecoder {
   // picture). A picture is written to buffer as I420 with the given luma stride: Y at 0, U at
   // stride x height, V after U, chroma stride stride / 2. A picture that does not fit
   // (stride too small or buffer too short) is refused with kXvidDecRefused and nothing is
-  // written. Returns the bytes used (>= 0) or a negative failure.
+  // written. A frame whose object layer header differs from the one before starts a new
+  // decoder; one carrying two different headers is refused. Returns the bytes used (>= 0) or
+  // a negative failure.
   int Decode(const uint8_t* frame, size_t length, uint8_t* buffer, size_t bufferSize, int stride,
              XvidPicture* picture);
 
@@ -58,6 +60,8 @@ class XvidDecoder {
   void* handle_ = nullptr;
   int width_ = 0;
   int height_ = 0;
+  // The object layer header the decoder serves (empty before the first).
+  std::vector<uint8_t> layer_;
   // The frame being decoded, followed by zero bytes: XviD's bit reader looks up to two
   // 32-bit words past the end of what it is given.
   std::vector<uint8_t> input_;

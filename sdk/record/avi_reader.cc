@@ -55,9 +55,10 @@ uint32_t AviEntryTime(uint64_t p, uint64_t p0) {
 
 bool IsAviKeyChunk(const uint8_t* data, size_t length, uint8_t codec) {
   if (data == nullptr) return false;
-  // The device's own mark. In an H.264 stream that byte is a reference P slice header, from
-  // which decoding cannot start, so there the chunk must carry a parameter set or IDR slice.
-  if (codec != VCODEC_H264 && length > 4 && data[4] == 0x61) return true;
+  // The devices' own mark: their key pictures are chunks whose byte 4 (the NAL header after
+  // the start code, in H.264) is 0x61. Chunks that start decoding by themselves (parameter
+  // sets, IDR slices, JPEG pictures, MPEG-4 headers and intra VOPs) count as well.
+  if (length > 4 && data[4] == 0x61) return true;
   if ((codec == VCODEC_MJPEG || codec == 0) && length >= 2 && data[0] == 0xFF && data[1] == 0xD8) {
     return true;
   }

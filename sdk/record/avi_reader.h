@@ -46,9 +46,9 @@ bool AviChunkReadable(const AviEntry& e, uint64_t fileSize, size_t limit);
 // index (1,200 bytes each) in milliseconds.
 uint32_t AviEntryTime(uint64_t p, uint64_t p0);
 
-// True when a video chunk can start decoding: it begins a key picture of the codec (H.264
-// parameter set or IDR slice among its first bytes, a JPEG picture, an MPEG-4 header or
-// intra VOP), or, for other codecs, the byte 4 bytes into the data is 0x61.
+// True when a video chunk can start a seek: the byte 4 bytes into the data is 0x61 (the mark
+// of the devices' key pictures), or it begins a key picture of the codec (H.264 parameter set
+// or IDR slice among its first bytes, a JPEG picture, an MPEG-4 header or intra VOP).
 bool IsAviKeyChunk(const uint8_t* data, size_t length, uint8_t codec);
 
 // Finds the index entry a seek to seconds starts from: the target's entry (75 per second,

@@ -59,7 +59,7 @@ uint8_t CAVSource_File::sniffUnitsCodec() {
     if (h.length > m_dataEnd - pos - headerSize) break;
     if (h.kind == kUnitVideo && h.length > 0) {
       const size_t n = std::min<size_t>(h.length, sizeof bytes);
-      if (!m_file.ReadExact(pos + headerSize, bytes, n)) break;
+      if (!m_input->ReadExact(pos + headerSize, bytes, n)) break;
       if (const uint8_t codec = SniffVideoCodec(bytes, n)) return codec;
     }
     pos += headerSize + h.length;
@@ -71,13 +71,13 @@ uint8_t CAVSource_File::sniffAviCodec() {
   uint8_t bytes[kSniffBytes];
   for (uint64_t i = 0; i < std::min<uint64_t>(m_avi.Count(), kSniffUnits); ++i) {
     AviEntry e;
-    if (!ReadAviEntry(m_file, m_avi, m_avi.p0 + i * kAviEntrySize, &e)) break;
+    if (!ReadAviEntry(*m_input, m_avi, m_avi.p0 + i * kAviEntrySize, &e)) break;
     if (e.kind != AviEntryKind::kVideo || e.length == 0 ||
-        !AviChunkReadable(e, m_file.Size(), SIZE_MAX)) {
+        !AviChunkReadable(e, m_input->Size(), SIZE_MAX)) {
       continue;
     }
     const size_t n = std::min<size_t>(e.length, sizeof bytes);
-    if (!m_file.ReadExact(uint64_t{e.offset} + 8, bytes, n)) continue;
+    if (!m_input->ReadExact(uint64_t{e.offset} + 8, bytes, n)) continue;
     if (const uint8_t codec = SniffVideoCodec(bytes, n)) return codec;
   }
   return 0;
@@ -85,15 +85,25 @@ uint8_t CAVSource_File::sniffAviCodec() {
 
 bool CAVSource_File::openFile() {
   CNetClient& c = *m_client;
-  if (!m_file.Open(c.m_replayPath)) return false;
+  m_kind = -1;
+  m_replayIndex.clear();
+  m_indexFromTrailer = false;
+  m_dataEnd = 0;
+  m_avi = AviIndexLocation{};
+  if (m_external != nullptr) {
+    m_input = m_external;
+  } else {
+    if (!m_file.Open(c.m_replayPath)) return false;
+    m_input = &m_file;
+  }
   RecordDescription d;
-  if (!ReadRecordDescription(m_file, &d)) return false;
+  if (!ReadRecordDescription(*m_input, &d)) return false;
   m_kind = d.layout;
   uint8_t codec = 0;
   if (m_kind == kLayoutAvi) {
     c.m_frameRate = static_cast<int32_t>(std::min<uint32_t>(d.aviRate, INT32_MAX));
     c.m_totalTime = d.aviRate != 0 ? d.aviFrames / d.aviRate : 0;
-    if (!LocateAviIndex(m_file, &m_avi)) return false;
+    if (!LocateAviIndex(*m_input, &m_avi)) return false;
     if (d.aviWidth != 0 && d.aviHeight != 0) {
       c.m_width = d.aviWidth;
       c.m_height = d.aviHeight;
@@ -111,7 +121,7 @@ bool CAVSource_File::openFile() {
       c.m_deviceGeneration = d.deviceGeneration;
     }
     c.m_frameRate = ReplayFrameRate(d.frameRateByte);
-    IndexReadResult index = ReadRecordIndex(m_file, m_kind);
+    IndexReadResult index = ReadRecordIndex(*m_input, m_kind);
     if (index.failed) return false;
     m_replayIndex = std::move(index.entries);
     m_indexFromTrailer = index.fromTrailer;
@@ -134,17 +144,38 @@ bool CAVSource_File::openFile() {
   return true;
 }
 
-int CAVSource_File::Open() {
+int CAVSource_File::OpenReader() {
   if (m_client == nullptr || m_videoConduit == nullptr || m_audioConduit == nullptr) return 0;
   if (!openFile()) {
     m_file.Close();
     return 0;
   }
-  m_readBufferSize = m_kind == kLayoutNativeMjpeg ? kMjpegReadBuffer : kReadBuffer;
-  m_readBuffer.reset(new (std::nothrow) uint8_t[m_readBufferSize]);
-  m_pcm.reset(new (std::nothrow) int16_t[kPcmCapacity]);
+  // Buffers of the right size from an earlier opening are used again.
+  const size_t size = m_kind == kLayoutNativeMjpeg ? kMjpegReadBuffer : kReadBuffer;
+  if (!m_readBuffer || m_readBufferSize != size) {
+    m_readBufferSize = size;
+    m_readBuffer.reset(new (std::nothrow) uint8_t[m_readBufferSize]);
+  }
+  if (!m_pcm) m_pcm.reset(new (std::nothrow) int16_t[kPcmCapacity]);
+  if (!m_readBuffer || !m_pcm) {
+    Close();
+    return 0;
+  }
+  rewind();
+  return 1;
+}
+
+int CAVSource_File::OpenReader(RecordInput& input) {
+  m_external = &input;
+  const int result = OpenReader();
+  if (result == 0) m_external = nullptr;
+  return result;
+}
+
+int CAVSource_File::Open() {
+  if (OpenReader() == 0) return 0;
   m_display.reset(new (std::nothrow) CAVDisplay());
-  if (!m_readBuffer || !m_pcm || !m_display) {
+  if (!m_display) {
     Close();
     return 0;
   }
@@ -163,6 +194,8 @@ int CAVSource_File::Open() {
 void CAVSource_File::Close() {
   m_display.reset();
   m_file.Close();
+  m_input = &m_file;
+  m_external = nullptr;
   m_readBuffer.reset();
   m_readBufferSize = 0;
   m_pcm.reset();
@@ -173,22 +206,76 @@ int CAVSource_File::Stop() {
   return StopAndJoin();
 }
 
-int CAVSource_File::Run() {
-  if (m_client == nullptr || !m_readBuffer) return 0;
+const CAVSource_File::UnitLoop& CAVSource_File::unitLoop() const {
+  static constexpr UnitLoop kNative{true, false, 5, 20, 1024, 100};
+  static constexpr UnitLoop kMjpeg{false, true, 3, 10, 960, 50};
+  static constexpr UnitLoop kLegacy{false, false, 5, 20, kPcmCapacity + 1, 50};
+  if (m_kind == kLayoutNativeMjpeg) return kMjpeg;
+  if (m_kind == kLayoutLegacy) return kLegacy;
+  return kNative;
+}
+
+void CAVSource_File::rewind() {
   m_g711Mode = 0;
   m_g726Mode = 0;
-  switch (m_kind) {
-    case kLayoutNative:
-      return runUnits(UnitLoop{true, false, 5, 20, 1024, 100});
-    case kLayoutNativeMjpeg:
-      return runUnits(UnitLoop{false, true, 3, 10, 960, 50});
-    case kLayoutLegacy:
-      return runUnits(UnitLoop{false, false, 5, 20, kPcmCapacity + 1, 50});
-    case kLayoutAvi:
-      return runAvi();
-    default:
-      return 0;
+  m_pendingTimeStamp = 0;
+  if (m_kind == kLayoutAvi) {
+    m_position = m_avi.p0;
+  } else {
+    m_position = kFirstUnitOffset;
+    if (unitLoop().startAtIndex && !m_replayIndex.empty())
+      m_position = m_replayIndex.front().offset;
   }
+}
+
+CAVSource_File::Step CAVSource_File::readNext() {
+  return m_kind == kLayoutAvi ? readAviEntry(&m_position) : readUnit(unitLoop(), &m_position);
+}
+
+void CAVSource_File::endOfData() {
+  // The last coded unit has nothing after it to close it.
+  if (m_kind != kLayoutAvi && !unitLoop().wholePictures) {
+    m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
+  }
+  reachEnd();
+}
+
+bool CAVSource_File::serveSeek() {
+  return m_kind == kLayoutAvi ? serveAviSeek(&m_position)
+                              : serveUnitSeek(&m_position, unitLoop().wholePictures);
+}
+
+int CAVSource_File::Run() {
+  if (m_client == nullptr || !m_readBuffer || m_kind < 0) return 0;
+  rewind();
+  const uint32_t endWaitMs = m_kind == kLayoutAvi ? kSeekWaitMs : unitLoop().endWaitMs;
+  const std::function<bool()> seek = [this] { return serveSeek(); };
+  bool atEnd = false;
+  while (!StopRequested()) {
+    if (readNext() == Step::kEnd) {
+      endOfData();
+      atEnd = true;
+      waitAtEnd(endWaitMs, &atEnd, seek);
+    } else if (m_client->m_seekPending.load() != 0) {
+      serveSeek();
+    }
+  }
+  return 0;
+}
+
+size_t CAVSource_File::ReadSteps(size_t maxSteps) {
+  if (m_client == nullptr || !m_readBuffer || m_kind < 0) return 0;
+  size_t steps = 0;
+  while (steps < maxSteps && !StopRequested()) {
+    ++steps;
+    if (readNext() == Step::kEnd) {
+      endOfData();
+      if (m_client->m_seekPending.load() == 0 || !serveSeek()) break;
+    } else if (m_client->m_seekPending.load() != 0) {
+      serveSeek();
+    }
+  }
+  return steps;
 }
 
 bool CAVSource_File::audioWanted() const {
@@ -270,7 +357,7 @@ bool CAVSource_File::readUnitHead(uint64_t offset, UnitHead* head) {
   const size_t headerSize = UnitHeaderSize(m_kind);
   uint8_t bytes[kUnitHeaderSize];
   if (offset > m_dataEnd || m_dataEnd - offset < headerSize ||
-      !m_file.ReadExact(offset, bytes, headerSize)) {
+      !m_input->ReadExact(offset, bytes, headerSize)) {
     return false;
   }
   *head = DecodeUnitHead(bytes, m_kind);
@@ -283,7 +370,7 @@ bool CAVSource_File::unitContinuesPicture(uint64_t offset) {
   const uint64_t dataAt = offset + UnitHeaderSize(m_kind);
   uint8_t start[4] = {};
   const uint32_t n = h.length < 4 ? h.length : 4;
-  if (m_dataEnd - dataAt < n || !m_file.ReadExact(dataAt, start, n)) return false;
+  if (m_dataEnd - dataAt < n || !m_input->ReadExact(dataAt, start, n)) return false;
   return !BeginsCodedUnit(start, n);
 }
 
@@ -325,7 +412,7 @@ CAVSource_File::Step CAVSource_File::readUnit(const UnitLoop& loop, uint64_t* po
   // A unit longer than what is left of the units or than the buffer is damage: the end.
   if (h.length > m_dataEnd - pos - headerSize || h.length > m_readBufferSize) return Step::kEnd;
   uint8_t* data = m_readBuffer.get();
-  if (h.length != 0 && !m_file.ReadExact(pos + headerSize, data, h.length)) return Step::kEnd;
+  if (h.length != 0 && !m_input->ReadExact(pos + headerSize, data, h.length)) return Step::kEnd;
   *position = pos + headerSize + h.length;
 
   if (h.kind == kUnitAudio) {
@@ -346,36 +433,13 @@ CAVSource_File::Step CAVSource_File::readUnit(const UnitLoop& loop, uint64_t* po
   return Step::kUnit;
 }
 
-int CAVSource_File::runUnits(const UnitLoop& loop) {
-  uint64_t position = kFirstUnitOffset;
-  if (loop.startAtIndex && !m_replayIndex.empty()) position = m_replayIndex.front().offset;
-  m_pendingTimeStamp = 0;
-  bool atEnd = false;
-  const std::function<bool()> serveSeek = [&] {
-    return serveUnitSeek(&position, loop.wholePictures);
-  };
-  while (!StopRequested()) {
-    if (readUnit(loop, &position) == Step::kEnd) {
-      // The last coded unit has nothing after it to close it.
-      if (!loop.wholePictures)
-        m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
-      atEnd = true;
-      reachEnd();
-      waitAtEnd(loop.endWaitMs, &atEnd, serveSeek);
-    } else if (m_client->m_seekPending.load() != 0) {
-      serveSeek();
-    }
-  }
-  return 0;
-}
-
 // ---- AVI layout ----
 
 bool CAVSource_File::serveAviSeek(uint64_t* p) {
   CNetClient& c = *m_client;
   const uint32_t target = c.m_seekTarget.load();
   c.m_curTime = target;
-  const int64_t k = FindAviSeekEntry(m_file, m_avi, target, c.m_videoCodec.load());
+  const int64_t k = FindAviSeekEntry(*m_input, m_avi, target, c.m_videoCodec.load());
   bool moved = false;
   if (k >= 0) {
     m_videoConduit->Clear();
@@ -383,9 +447,9 @@ bool CAVSource_File::serveAviSeek(uint64_t* p) {
     const uint64_t at = m_avi.p0 + static_cast<uint64_t>(k) * kAviEntrySize;
     AviEntry e;
     // The key chunk is shown first; reading goes on right after its entry.
-    if (ReadAviEntry(m_file, m_avi, at, &e) &&
-        AviChunkReadable(e, m_file.Size(), m_readBufferSize) &&
-        m_file.ReadExact(uint64_t{e.offset} + 8, m_readBuffer.get(), e.length)) {
+    if (ReadAviEntry(*m_input, m_avi, at, &e) &&
+        AviChunkReadable(e, m_input->Size(), m_readBufferSize) &&
+        m_input->ReadExact(uint64_t{e.offset} + 8, m_readBuffer.get(), e.length)) {
       c.m_seekPending = 0;
       m_videoConduit->Write(m_readBuffer.get(), static_cast<int32_t>(e.length), 1,
                             static_cast<int32_t>(AviEntryTime(at + kAviEntrySize, m_avi.p0)), 0);
@@ -399,14 +463,15 @@ bool CAVSource_File::serveAviSeek(uint64_t* p) {
 
 CAVSource_File::Step CAVSource_File::readAviEntry(uint64_t* p) {
   AviEntry e;
-  if (!ReadAviEntry(m_file, m_avi, *p, &e)) return Step::kEnd;
+  if (!ReadAviEntry(*m_input, m_avi, *p, &e)) return Step::kEnd;
   *p += kAviEntrySize;
   if (e.kind == AviEntryKind::kOther) return Step::kUnit;
   // Entries whose chunk leaves the file or the buffer are damage and skipped.
-  if (!AviChunkReadable(e, m_file.Size(), m_readBufferSize)) return Step::kUnit;
+  if (!AviChunkReadable(e, m_input->Size(), m_readBufferSize)) return Step::kUnit;
   if (e.kind == AviEntryKind::kAudio && m_client->m_audioEnded.load() != 0) return Step::kUnit;
   uint8_t* data = m_readBuffer.get();
-  if (e.length != 0 && !m_file.ReadExact(uint64_t{e.offset} + 8, data, e.length)) return Step::kEnd;
+  if (e.length != 0 && !m_input->ReadExact(uint64_t{e.offset} + 8, data, e.length))
+    return Step::kEnd;
   if (e.kind == AviEntryKind::kVideo) {
     if (e.length != 0) {
       writeVideo(data, e.length, 1, static_cast<int32_t>(AviEntryTime(*p, m_avi.p0)), INT32_MAX,
@@ -416,22 +481,6 @@ CAVSource_File::Step CAVSource_File::readAviEntry(uint64_t* p) {
     writeAudio(data, e.length & ~size_t{1});
   }
   return Step::kUnit;
-}
-
-int CAVSource_File::runAvi() {
-  uint64_t p = m_avi.p0;
-  bool atEnd = false;
-  const std::function<bool()> serveSeek = [&] { return serveAviSeek(&p); };
-  while (!StopRequested()) {
-    if (readAviEntry(&p) == Step::kEnd) {
-      atEnd = true;
-      reachEnd();
-      waitAtEnd(kSeekWaitMs, &atEnd, serveSeek);
-    } else if (m_client->m_seekPending.load() != 0) {
-      serveSeek();
-    }
-  }
-  return 0;
 }
 
 }  // namespace kv

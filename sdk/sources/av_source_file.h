@@ -29,6 +29,19 @@ class CAVSource_File : public CAVSource {
   int Stop() override;
   IDisplayControl* Display() override;
 
+  // Open without the display worker: recognises the file, reads its description and index,
+  // allocates the buffers and puts the reading position at the start. Open does this first.
+  // For tests and fuzzing, with ReadSteps in place of the thread.
+  int OpenReader();
+  // OpenReader on bytes the caller holds (read in place of the client's replay path; not
+  // owned, they must outlive the reading). For fuzzing.
+  int OpenReader(RecordInput& input);
+  // Runs the read loop on the calling thread for at most maxSteps units (index entries in
+  // AVI), serving a pending seek after each; returns early at the end of the file (after
+  // serving a seek that was pending there). Writers wait while the video conduit is full, so
+  // the conduits must be drained. For tests and fuzzing while the thread is not running.
+  size_t ReadSteps(size_t maxSteps);
+
   // The layout number (RecordLayout), -1 before a successful Open.
   int Kind() const { return m_kind; }
   const std::vector<IndexEntry>& ReplayIndex() const { return m_replayIndex; }
@@ -50,9 +63,17 @@ class CAVSource_File : public CAVSource {
   bool openFile();
   uint8_t sniffUnitsCodec();
   uint8_t sniffAviCodec();
-  int runUnits(const UnitLoop& loop);
+  // The loop settings of the file's layout (unit layouts).
+  const UnitLoop& unitLoop() const;
+  // Back to the start of the file with fresh audio decoding.
+  void rewind();
+  // Reads the next unit or index entry at m_position.
+  Step readNext();
+  // At the end of the data: closes the coded unit being assembled, reports the end.
+  void endOfData();
+  // Carries out a pending seek for the layout; true when the position moved.
+  bool serveSeek();
   Step readUnit(const UnitLoop& loop, uint64_t* position);
-  int runAvi();
   Step readAviEntry(uint64_t* p);
   // Writes to the video conduit once it holds at most frameLimit frames; false when a
   // seek or a stop came first.
@@ -76,6 +97,8 @@ class CAVSource_File : public CAVSource {
   std::unique_ptr<uint8_t[]> m_readBuffer;
   size_t m_readBufferSize = 0;
   FileRecordInput m_file;
+  RecordInput* m_external = nullptr;  // given to OpenReader in place of the file
+  RecordInput* m_input = &m_file;     // what is read
   int m_kind = -1;
   bool m_indexFromTrailer = false;
   uint64_t m_dataEnd = 0;
@@ -89,6 +112,8 @@ class CAVSource_File : public CAVSource {
   std::unique_ptr<int16_t[]> m_pcm;
   // The frame being assembled in the video conduit (native and legacy).
   uint32_t m_pendingTimeStamp = 0;
+  // Where the next unit (or AVI index entry) is read.
+  uint64_t m_position = 0;
 };
 
 }  // namespace kv

@@ -1,6 +1,9 @@
-// CAVSource_UDP: socket set-up, the receive loop, sequencing and the handling of each piece.
+// CAVSource_UDP: socket set-up, the receive loop and the handling of each piece.
 #include "sdk/sources/av_source_udp.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -22,9 +25,30 @@ constexpr uint32_t kReceiveTimeoutMs = 5000;
 constexpr int kReceiveBuffer = 262144;
 constexpr int32_t kAudioClearLevel = 3072;
 constexpr size_t kMaxPayload = kUdpMaxDatagram - kUdpHeaderSize;
-constexpr size_t kPcmCapacity = 8192;
+constexpr uint32_t kWaitReadableMs = 1000;
+constexpr unsigned long kMaxLossWaitMs = 600000;
 
 bool IsG711(uint8_t codec) { return codec == ACODEC_G711A || codec == ACODEC_G711U; }
+
+// The most samples one datagram's voice payload decodes to, whatever the codec (G.726 at
+// 16 kbit/s: two bits a sample).
+size_t PcmCapacity() {
+  return platform::VoiceMaxDecodedSamples(platform::kVoiceModeG726_16, kMaxPayload / 2);
+}
+
+// KVNET_UDP_LOSS_WAIT_MS: milliseconds after which a gap counts as lost (0: off, the default).
+uint32_t LossWaitFromEnvironment() {
+  const char* text = std::getenv("KVNET_UDP_LOSS_WAIT_MS");
+  if (text == nullptr || text[0] < '0' || text[0] > '9') return 0;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value > kMaxLossWaitMs) {
+    platform::OutputDebugString("KVNET_UDP_LOSS_WAIT_MS ignored\n");
+    return 0;
+  }
+  return static_cast<uint32_t>(value);
+}
 
 }  // namespace
 
@@ -41,11 +65,11 @@ int CAVSource_UDP::Open() {
   m_recorder = this;
   m_display.reset(new (std::nothrow) CAVDisplay());
   if (!m_display) return 0;
-  m_store.reset(new (std::nothrow) ReorderStore());
-  if (!m_store || !m_store->IsValid()) return 0;
+  m_sequencer.reset(new (std::nothrow) UdpSequencer(*this, LossWaitFromEnvironment()));
+  if (!m_sequencer || !m_sequencer->IsValid()) return 0;
   m_datagram.reset(new (std::nothrow) uint8_t[kUdpMaxDatagram]);
   m_voiceFrame.reset(new (std::nothrow) uint8_t[platform::kVoiceFrameHeaderBytes + kMaxPayload]);
-  m_pcm.reset(new (std::nothrow) int16_t[kPcmCapacity]);
+  m_pcm.reset(new (std::nothrow) int16_t[PcmCapacity()]);
   if (!m_datagram || !m_voiceFrame || !m_pcm) return 0;
   m_lastError = SetupSocket();
   m_display->Bind(m_client);
@@ -53,7 +77,7 @@ int CAVSource_UDP::Open() {
 }
 
 void CAVSource_UDP::Close() {
-  m_store.reset();
+  m_sequencer.reset();
   {
     std::lock_guard<std::mutex> lock(m_socketMutex);
     m_socket.Close();
@@ -93,10 +117,18 @@ int CAVSource_UDP::Stop() {
 
 int CAVSource_UDP::Run() {
   m_client->m_preBufferDepth = 6;
-  LoopState state;
+  m_sequencer->Reset();
   while (!StopRequested()) {
-    const int ready = m_socket.WaitReadable(1000);
-    if (ready == 0) continue;
+    // With a loss wait, a gap may have to be given up while nothing arrives.
+    const uint32_t lossWait = m_sequencer->LossWaitMs();
+    const uint32_t waitMs = lossWait != 0 && m_sequencer->Waiting() != 0
+                                ? std::min(lossWait, kWaitReadableMs)
+                                : kWaitReadableMs;
+    const int ready = m_socket.WaitReadable(waitMs);
+    if (ready == 0) {
+      m_sequencer->Poll(platform::GetTickCount());
+      continue;
+    }
     platform::SocketAddress from;
     const long n = ready > 0 ? m_socket.ReceiveFrom(m_datagram.get(), kUdpMaxDatagram, &from) : -1;
     if (n <= 0) {
@@ -112,60 +144,34 @@ int CAVSource_UDP::Run() {
       platform::OutputDebugString("recvfrom other source\n");
       continue;
     }
-    onReceived(state, m_datagram.get(), static_cast<size_t>(n));
+    onReceived(m_datagram.get(), static_cast<size_t>(n), platform::GetTickCount());
   }
   if (!StopRequested()) m_client->Notify(KV_EVENT_LINK, LINK_CLOSED);
   return 0;
 }
 
-void CAVSource_UDP::FeedDatagram(const uint8_t* data, size_t length) {
-  if (m_store && data != nullptr && length <= kUdpMaxDatagram) onReceived(m_fedState, data, length);
+void CAVSource_UDP::FeedDatagram(const uint8_t* data, size_t length, uint32_t now) {
+  if (m_sequencer && data != nullptr && length <= kUdpMaxDatagram) onReceived(data, length, now);
 }
 
-void CAVSource_UDP::onReceived(LoopState& state, const uint8_t* raw, size_t rawLength) {
-  UdpDatagram d;
-  switch (ParseUdpDatagram(raw, rawLength, &d)) {
+void CAVSource_UDP::FeedDatagram(const uint8_t* data, size_t length) {
+  FeedDatagram(data, length, platform::GetTickCount());
+}
+
+void CAVSource_UDP::onReceived(const uint8_t* raw, size_t rawLength, uint32_t now) {
+  switch (m_sequencer->Receive(raw, rawLength, now)) {
     case UdpParseResult::kTooSmall:
       platform::OutputDebugString("udp ret length too small\n");
-      return;
+      break;
     case UdpParseResult::kBadLength:
       platform::OutputDebugString("udp data length err\n");
-      return;
+      break;
     case UdpParseResult::kOk:
       break;
   }
-  onDatagram(state, d, raw, rawLength);
 }
 
-void CAVSource_UDP::onDatagram(LoopState& state, const UdpDatagram& d, const uint8_t* raw,
-                               size_t rawLength) {
-  if (d.streamId != state.streamId || state.last == 0) {
-    if (!resynchronise(state, d)) return;
-  } else if (d.sequence == state.last + 1) {
-    process(state, d);
-  } else if (d.sequence <= state.last) {
-    return;
-  } else {
-    if (m_store->Put(d.sequence, raw, rawLength, platform::GetTickCount()) ==
-        ReorderStore::PutResult::kTooLong) {
-      platform::OutputDebugString("setbuffer len too long!!!!!!!!!!!!\n");
-    }
-    if (m_store->Count() >= ReorderStore::kSlotCount / 2) state.last = 0;
-    return;
-  }
-  // Take every stored datagram that now follows in turn.
-  state.last = d.sequence;
-  size_t length = 0;
-  while (const uint8_t* stored = m_store->Take(state.last + 1, &length)) {
-    UdpDatagram next;
-    if (ParseUdpDatagram(stored, length, &next) != UdpParseResult::kOk) break;
-    process(state, next);
-    state.last = next.sequence;
-  }
-}
-
-bool CAVSource_UDP::resynchronise(LoopState& state, const UdpDatagram& d) {
-  if (d.frameType != kUdpKeyFrame) return false;
+bool CAVSource_UDP::Synchronise(const UdpDatagram& d) {
   CNetClient& c = *m_client;
   c.m_bitRate = static_cast<int32_t>(d.bitRate);
   c.m_frameRate = static_cast<int32_t>(d.frameRate);
@@ -185,25 +191,22 @@ bool CAVSource_UDP::resynchronise(LoopState& state, const UdpDatagram& d) {
     return false;
   }
   if (IsG711(d.audioCodec)) {
-    if (platform::HI_VOICE_DecReset(&state.g711, d.audioCodec) != 0) {
+    if (platform::HI_VOICE_DecReset(&m_g711, d.audioCodec) != 0) {
       platform::OutputDebugString("audio dec reset g711 error!!");
     }
-  } else if (platform::HI_VOICE_DecReset(&state.g726, d.audioCodec) != 0) {
+  } else if (platform::HI_VOICE_DecReset(&m_g726, d.audioCodec) != 0) {
     platform::OutputDebugString("audio dec reset g726 error!!");
   }
-  m_store->Empty();
-  state.streamId = d.streamId;
   c.m_state = LINK_CONNECTED;
   c.Notify(KV_EVENT_LINK, LINK_CONNECTED);
-  process(state, d);
   return true;
 }
 
-void CAVSource_UDP::process(LoopState& state, const UdpDatagram& d) {
+void CAVSource_UDP::Deliver(const UdpDatagram& d) {
   if (d.mediaKind == kUdpVideo) {
     processVideo(d);
   } else if (d.mediaKind == kUdpAudio) {
-    processAudio(state, d);
+    processAudio(d);
   } else {
     platform::OutputDebugString("other data type????\n");
   }
@@ -225,9 +228,10 @@ void CAVSource_UDP::processVideo(const UdpDatagram& d) {
   RecordVideoUnit(*m_recorder, *m_client, unit);
 }
 
-void CAVSource_UDP::processAudio(LoopState& state, const UdpDatagram& d) {
+void CAVSource_UDP::processAudio(const UdpDatagram& d) {
   if (d.payloadLength % 2 != 0) {
     platform::OutputDebugString("audio data length error! \n");
+    ++m_audioNotDecoded;
     return;
   }
   const uint16_t words = static_cast<uint16_t>(d.payloadLength / 2);
@@ -239,10 +243,14 @@ void CAVSource_UDP::processAudio(LoopState& state, const UdpDatagram& d) {
   std::memcpy(frame + 4, d.payload, d.payloadLength);
   const size_t frameBytes = platform::kVoiceFrameHeaderBytes + d.payloadLength;
 
-  platform::VoiceCodecState& decoder = IsG711(d.audioCodec) ? state.g711 : state.g726;
+  // The PCM buffer holds what the largest payload decodes to, so only a frame the codec
+  // itself refuses (no usable state for its codec) is lost; it is counted.
+  platform::VoiceCodecState& decoder = IsG711(d.audioCodec) ? m_g711 : m_g726;
   uint16_t samples = 0;
-  if (platform::HI_VOICE_DecodeFrame(&decoder, frame, frameBytes, m_pcm.get(), kPcmCapacity,
+  if (platform::HI_VOICE_DecodeFrame(&decoder, frame, frameBytes, m_pcm.get(), PcmCapacity(),
                                      &samples) != 0) {
+    platform::OutputDebugString("udp voice frame not decoded\n");
+    ++m_audioNotDecoded;
     return;
   }
   if (m_client->m_audioOn.load() != 0) {

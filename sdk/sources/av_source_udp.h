@@ -1,8 +1,10 @@
 // CAVSource_UDP: the source of a live client on the proprietary UDP stream. It binds a local
-// port, receives the device's datagrams, orders them, synchronises on key frames and feeds the
-// video conduit, the audio conduit and the record files.
+// port, receives the device's datagrams, has them ordered (UdpSequencer), restarts decoding
+// where a key picture begins and feeds the video conduit, the audio conduit and the record
+// files.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -10,14 +12,14 @@
 #include "sdk/platform/socket.h"
 #include "sdk/platform/voice_codec.h"
 #include "sdk/sources/av_source.h"
-#include "sdk/sources/reorder_store.h"
 #include "sdk/sources/udp_datagram.h"
+#include "sdk/sources/udp_sequencer.h"
 
 namespace kv {
 
 class CAVDisplay;
 
-class CAVSource_UDP : public CAVSource {
+class CAVSource_UDP : public CAVSource, private IUdpSequenceSink {
  public:
   CAVSource_UDP();
   ~CAVSource_UDP() override;
@@ -34,35 +36,37 @@ class CAVSource_UDP : public CAVSource {
   // The last set-up result of Open.
   int LastSocketError() const { return m_lastError; }
 
-  // Handles one datagram as if the device had sent it (the length checks, sequencing and
-  // processing of the receive loop). For tests and fuzzing while the thread is not running.
+  // Handles one datagram as if the device had sent it at tick `now` (the length checks,
+  // ordering and processing of the receive loop). For tests and fuzzing while the thread is
+  // not running.
+  void FeedDatagram(const uint8_t* data, size_t length, uint32_t now);
   void FeedDatagram(const uint8_t* data, size_t length);
 
- private:
-  struct LoopState {
-    uint32_t streamId = 0;
-    uint32_t last = 0;  // 0: not synchronised
-    platform::VoiceCodecState g711{};
-    platform::VoiceCodecState g726{};
-  };
+  // The ordering of the datagrams, null before Open (tests).
+  const UdpSequencer* Sequencer() const { return m_sequencer.get(); }
+  // Voice frames that could not be decoded (neither played nor recorded).
+  uint32_t AudioFramesNotDecoded() const { return m_audioNotDecoded.load(); }
 
-  // Checks the length fields of a datagram from the device and hands it on.
-  void onReceived(LoopState& state, const uint8_t* raw, size_t rawLength);
-  // Handles one accepted datagram according to the sequencing rules.
-  void onDatagram(LoopState& state, const UdpDatagram& d, const uint8_t* raw, size_t rawLength);
-  bool resynchronise(LoopState& state, const UdpDatagram& d);
-  void process(LoopState& state, const UdpDatagram& d);
+ private:
+  // Checks the length fields of a datagram from the device and hands it to the ordering.
+  void onReceived(const uint8_t* raw, size_t rawLength, uint32_t now);
+  // IUdpSequenceSink: a key picture begins (stream description, decoder restart, audio
+  // decoder reset, LINK_CONNECTED), and each datagram in sequence.
+  bool Synchronise(const UdpDatagram& key) override;
+  void Deliver(const UdpDatagram& d) override;
   void processVideo(const UdpDatagram& d);
-  void processAudio(LoopState& state, const UdpDatagram& d);
+  void processAudio(const UdpDatagram& d);
 
   IRecord* m_recorder = nullptr;
   std::unique_ptr<CAVDisplay> m_display;
-  std::unique_ptr<ReorderStore> m_store;
+  std::unique_ptr<UdpSequencer> m_sequencer;
   std::mutex m_socketMutex;
   platform::Socket m_socket;
   platform::SocketAddress m_device;
   int m_lastError = 0;
-  LoopState m_fedState;
+  platform::VoiceCodecState m_g711{};
+  platform::VoiceCodecState m_g726{};
+  std::atomic<uint32_t> m_audioNotDecoded{0};
   // Receive and decode buffers, allocated once by Open.
   std::unique_ptr<uint8_t[]> m_datagram;
   std::unique_ptr<uint8_t[]> m_voiceFrame;

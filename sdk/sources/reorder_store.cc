@@ -45,9 +45,38 @@ const uint8_t* ReorderStore::Take(uint32_t sequence, size_t* length) {
   return nullptr;
 }
 
+const uint8_t* ReorderStore::Peek(uint32_t sequence, size_t* length) const {
+  if (count_ == 0) return nullptr;
+  for (const Slot& s : slots_) {
+    if (s.inUse && s.sequence == sequence) {
+      *length = s.length;
+      return s.bytes;
+    }
+  }
+  return nullptr;
+}
+
+void ReorderStore::DropBefore(uint32_t sequence) {
+  for (Slot& s : slots_) {
+    if (s.inUse && static_cast<int32_t>(s.sequence - sequence) < 0) {
+      s.inUse = 0;
+      --count_;
+    }
+  }
+}
+
 void ReorderStore::Empty() {
   for (Slot& s : slots_) s.inUse = 0;
   count_ = 0;
+}
+
+uint32_t ReorderStore::OldestAge(uint32_t now) const {
+  uint32_t oldest = 0;
+  if (count_ == 0) return 0;
+  for (const Slot& s : slots_) {
+    if (s.inUse && now - s.tick > oldest) oldest = now - s.tick;
+  }
+  return oldest;
 }
 
 }  // namespace kv

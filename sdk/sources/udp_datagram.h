@@ -41,4 +41,15 @@ inline bool OpensUnit(uint8_t fragment) { return fragment == kUdpWhole || fragme
 // True when the piece closes a coded unit (it ends a conduit frame).
 inline bool ClosesUnit(uint8_t fragment) { return fragment == kUdpWhole || fragment == kUdpLast; }
 
+// A video piece of a key picture (devices mark every piece of a key picture so).
+inline bool IsKeyVideo(const UdpDatagram& d) {
+  return d.mediaKind == kUdpVideo && d.frameType == kUdpKeyFrame;
+}
+
+// True when a key piece shows by its own bytes that a key picture begins with it: it opens a
+// coded unit, and that unit is an H.264 sequence parameter set or access unit delimiter, a
+// JPEG picture, or an MPEG-4 sequence, object, layer or group header. (A key picture may
+// also begin elsewhere; the ordering learns that from the datagram before it.)
+bool StartsKeyPicture(const UdpDatagram& d);
+
 }  // namespace kv

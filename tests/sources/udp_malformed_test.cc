@@ -51,6 +51,11 @@ TEST(UdpMalformed, MutatedStreamsKeepTheRecordingWellFormed) {
     for (int i = 0; i < 40; ++i) {
       std::vector<uint8_t> unit(50 + rng() % 3000);
       for (auto& x : unit) x = static_cast<uint8_t>(rng());
+      // Key pictures begin as JPEG pictures do, so the source can tell where they start.
+      if (i % 10 == 0) {
+        unit[0] = 0xFF;
+        unit[1] = 0xD8;
+      }
       b.AddVideoUnit(unit, i % 10 == 0);
       b.AddAudio(std::vector<uint8_t>(160, static_cast<uint8_t>(rng())));
     }

@@ -76,7 +76,7 @@ TEST(UdpDatagram, RefusesShortAndMislabelledDatagrams) {
 TEST(ReorderStore, PutTakeDuplicatesAndLimits) {
   kv::ReorderStore store;
   ASSERT_TRUE(store.IsValid());
-  const std::vector<uint8_t> a(100, 0xAA), b(3072, 0xBB), tooLong(3073, 0xCC);
+  const std::vector<uint8_t> a(100, 0xAA), b(4096, 0xBB), tooLong(4097, 0xCC);
   EXPECT_EQ(store.Put(10, a.data(), a.size(), 1), kv::ReorderStore::PutResult::kStored);
   EXPECT_EQ(store.Put(10, b.data(), b.size(), 2), kv::ReorderStore::PutResult::kDuplicate);
   EXPECT_EQ(store.Put(11, b.data(), b.size(), 2), kv::ReorderStore::PutResult::kStored);
@@ -89,6 +89,8 @@ TEST(ReorderStore, PutTakeDuplicatesAndLimits) {
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(length, 100u);
   EXPECT_EQ(std::vector<uint8_t>(got, got + length), a);
+  EXPECT_NE(store.Peek(11, &length), nullptr);
+  EXPECT_EQ(length, 4096u);
   EXPECT_EQ(store.Take(10, &length), nullptr);
   EXPECT_EQ(store.Count(), 1u);
   store.Empty();

@@ -87,6 +87,56 @@ void Shuffle(std::vector<SenderDatagram>& datagrams, double reorderShare, double
   datagrams.swap(out);
 }
 
+size_t HoldBack(std::vector<SenderDatagram>& datagrams, size_t window, double share,
+                uint32_t seed) {
+  if (window < 2) return 0;
+  std::mt19937 rng(seed);
+  struct Held {
+    SenderDatagram d;
+    size_t remaining;
+  };
+  std::vector<Held> held;
+  std::vector<SenderDatagram> out;
+  size_t count = 0;
+  for (auto& d : datagrams) {
+    if (static_cast<double>(rng()) / 4294967296.0 < share) {
+      held.push_back({std::move(d), 1 + rng() % (window - 1)});
+      ++count;
+      continue;
+    }
+    out.push_back(std::move(d));
+    for (auto it = held.begin(); it != held.end();) {
+      if (--it->remaining == 0) {
+        out.push_back(std::move(it->d));
+        it = held.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& h : held) out.push_back(std::move(h.d));
+  datagrams.swap(out);
+  return count;
+}
+
+size_t Lose(std::vector<SenderDatagram>& datagrams, double share, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<SenderDatagram> out;
+  for (auto& d : datagrams) {
+    if (static_cast<double>(rng()) / 4294967296.0 >= share) out.push_back(std::move(d));
+  }
+  const size_t lost = datagrams.size() - out.size();
+  datagrams.swap(out);
+  return lost;
+}
+
+uint32_t SequenceOf(const SenderDatagram& d) {
+  const auto& b = d.bytes;
+  return b.size() < 16
+             ? 0
+             : uint32_t{b[12]} << 24 | uint32_t{b[13]} << 16 | uint32_t{b[14]} << 8 | b[15];
+}
+
 UdpTestSocket::UdpTestSocket(const std::string& fromAddress, uint16_t port) : port_(port) {
   fd_ = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd_ < 0) return;

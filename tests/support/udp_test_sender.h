@@ -46,6 +46,18 @@ class UdpStreamBuilder {
 void Shuffle(std::vector<SenderDatagram>& datagrams, double reorderShare, double duplicateShare,
              uint32_t seed);
 
+// Holds back a share of the datagrams (0..1), each until 1 to window - 1 later datagrams have
+// gone out, as a network path with several routes reorders; what is still held at the end
+// goes out last. Reproducible for a seed. Returns how many were held.
+size_t HoldBack(std::vector<SenderDatagram>& datagrams, size_t window, double share, uint32_t seed);
+
+// Leaves out each datagram with the given probability (0..1), reproducibly; returns how many
+// were left out.
+size_t Lose(std::vector<SenderDatagram>& datagrams, double share, uint32_t seed);
+
+// The sequence number in a datagram's header.
+uint32_t SequenceOf(const SenderDatagram& d);
+
 // A UDP socket bound to fromAddress (e.g. "127.0.0.2") that sends to 127.0.0.1:port.
 class UdpTestSocket {
  public:
