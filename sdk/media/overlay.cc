@@ -10,6 +10,7 @@
 
 #include "sdk/core/library.h"
 #include "sdk/core/net_client.h"
+#include "sdk/media/motion_regions.h"
 #include "sdk/platform/clock.h"
 
 namespace kv {
@@ -101,8 +102,11 @@ int KVNET_CALL DrawOverlay(KVNET_HANDLE handle, void* dc, void* context) {
                       static_cast<int>(region[2] * (windowWidth / kRegionSpaceWidth)),
                       static_cast<int>(region[3] * (windowHeight / kRegionSpaceHeight))};
   };
+  // Rectangles come from the device and the caller: kept inside the region space, so that
+  // scaling them cannot overflow.
   auto readRegion = [&](int i, int32_t out[4]) {
-    for (int k = 0; k < 4; ++k) out[k] = std::atomic_ref(motion.info.region[i][k]).load();
+    LoadRegion(motion, i, out);
+    ClampRegion(out);
   };
 
   if (flags & 1) {
