@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/control/command_socket.h"
 #include "tests/control/control_device.h"
 
 namespace kv::control_test {
@@ -166,6 +167,31 @@ TEST(DeviceCommandsTest, RefusedWithoutConnecting) {
   // Stopping flushes the log: no request of any kind reached the device.
   device.stop();
   EXPECT_EQ(LogLines(log, "request ").size(), 0u);
+}
+
+TEST(CommandSocketTest, OptionsAndAbort) {
+  Device device(kLight);
+  ASSERT_TRUE(device.ok());
+  CommandSocket socket;
+  ASSERT_TRUE(OpenCommandConnection(socket, "127.0.0.1", static_cast<uint16_t>(device.port()),
+                                    {3000, 10000, 2000}, [](CommandSocket& s) {
+                                      return s.SetNoDelay() && s.SetSendBuffer() &&
+                                             s.SetReceiveBuffer();
+                                    }));
+  EXPECT_TRUE(socket.noDelay());
+  EXPECT_EQ(socket.receiveTimeoutMs(), 2000);
+  // Nothing was asked: the receive waits its time-out and reports it as one.
+  char byte;
+  const auto start = Clock::now();
+  EXPECT_EQ(socket.ReceiveAll(1, &byte), 0);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1900));
+  // After an abort the socket is closed and cannot be opened again.
+  socket.Abort();
+  EXPECT_FALSE(socket.IsOpen());
+  EXPECT_EQ(socket.Create(100, 100, 100, platform::AddressFamily::kIPv4), 0);
+  EXPECT_FALSE(socket.IsOpen());
+  CommandSocket closed;
+  EXPECT_EQ(closed.SetSendBuffer(), 1) << "nothing done on a closed socket";
 }
 
 TEST(DeviceCommandsTest, UnreachableDeviceFails) {

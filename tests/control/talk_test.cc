@@ -133,6 +133,21 @@ TEST(TalkTest, RetriesARefusingDeviceAndStopsAtOnceWhileWaiting) {
   EXPECT_EQ(talk.attempts(), 1u);
 }
 
+TEST(TalkTest, HaltWakesASessionWaitingForTheTalkReply) {
+  Folder folder;
+  const std::string log = folder / "mctp.log";
+  Device device(kLight + "--mctp-reply talk:silent --mctp-log " + log);
+  ASSERT_TRUE(device.ok());
+  CTalk2VS talk(QuietSettings(device, ""));
+  ASSERT_TRUE(talk.StartSession());
+  ASSERT_TRUE(WaitForLog(log, "request talk "));
+  // The session now waits up to 10 s for a reply that never comes.
+  const auto start = Clock::now();
+  talk.Halt();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << "closing the socket wakes it";
+  EXPECT_EQ(talk.connections(), 0u);
+}
+
 TEST(TalkTest, WithoutDeviceAudioOnlyTheUplinkRuns) {
   Folder folder;
   const std::string played = folder / "played.wav", log = folder / "mctp.log";
