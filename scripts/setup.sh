@@ -11,6 +11,8 @@ packages=(
   libturbojpeg0-dev libjpeg62-turbo-dev
   xvfb xauth x11-utils ffmpeg sox
   libssl-dev
+  # API reference, Debian packages (dpkg-shlibdeps needs file) and the manual-page check
+  doxygen dpkg-dev file man-db
   # RTSP servers nobody here wrote, for the interoperability tests (tests/interop)
   python3 python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gst-plugins-base-1.0
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly

@@ -30,6 +30,22 @@ bool CopyPath(char (&field)[256], const char* path) {
   return true;
 }
 
+// Runs body with one of the source's record locks held. Starts and stops take the same lock,
+// so the check of the flag, the path and limits written and the start are one step: a stop on
+// the source thread (the time limit) never sees them half changed.
+template <typename Body>
+int UnderRecordLock(kv::CAVSource& source, void (kv::IRecord::*lock)(),
+                    void (kv::IRecord::*unlock)(), Body body) {
+  struct Leave {
+    kv::CAVSource& source;
+    void (kv::IRecord::*unlock)();
+    ~Leave() { (source.*unlock)(); }
+  };
+  (source.*lock)();
+  const Leave leave{source, unlock};
+  return body();
+}
+
 }  // namespace
 
 extern "C" {
@@ -50,11 +66,14 @@ KVNET_API int KVNET_CALL KVNET_ClientStartRecord(KVNET_HANDLE handle, const char
                                                  int seconds) {
   return WithClient(handle, 0, [&](CNetClient& c) {
     if (!c.m_source) return 0;
-    if (c.m_source->IsRecording()) return 1;
-    if (!CopyPath(c.m_recordPath, path)) return 0;
-    c.m_recordStart = kv::platform::GetTickCount();
-    c.m_recordDuration = static_cast<uint32_t>(seconds) * 1000u;
-    return c.m_source->StartRecord();
+    kv::CAVSource& source = *c.m_source;
+    return UnderRecordLock(source, &kv::IRecord::LockRecord, &kv::IRecord::UnlockRecord, [&] {
+      if (source.IsRecording()) return 1;
+      if (!CopyPath(c.m_recordPath, path)) return 0;
+      c.m_recordStart = kv::platform::GetTickCount();
+      c.m_recordDuration = static_cast<uint32_t>(seconds) * 1000u;
+      return source.StartRecord();
+    });
   });
 }
 
@@ -69,17 +88,21 @@ KVNET_API int KVNET_CALL KVNET_ClientStartAlarmRecord(KVNET_HANDLE handle, const
                                                       unsigned int seconds) {
   return WithClient(handle, 0, [&](CNetClient& c) {
     if (!c.m_source) return 0;
-    if (c.m_source->IsAlarmRecording()) {
-      const uint32_t elapsed = kv::platform::GetTickCount() - c.m_alarmRecordStart;
-      const uint64_t wanted = static_cast<uint64_t>(elapsed) + uint64_t{seconds} * 1000u;
-      c.m_alarmRecordDuration =
-          static_cast<uint32_t>(std::min<uint64_t>(wanted, kAlarmRecordLimitMs));
-      return 1;
-    }
-    if (!CopyPath(c.m_alarmRecordPath, path)) return 0;
-    c.m_alarmRecordDuration = seconds * 1000u;
-    c.m_alarmRecordStart = kv::platform::GetTickCount();
-    return c.m_source->StartAlarmRecord();
+    kv::CAVSource& source = *c.m_source;
+    return UnderRecordLock(
+        source, &kv::IRecord::LockAlarmRecord, &kv::IRecord::UnlockAlarmRecord, [&] {
+          if (source.IsAlarmRecording()) {
+            const uint32_t elapsed = kv::platform::GetTickCount() - c.m_alarmRecordStart;
+            const uint64_t wanted = static_cast<uint64_t>(elapsed) + uint64_t{seconds} * 1000u;
+            c.m_alarmRecordDuration =
+                static_cast<uint32_t>(std::min<uint64_t>(wanted, kAlarmRecordLimitMs));
+            return 1;
+          }
+          if (!CopyPath(c.m_alarmRecordPath, path)) return 0;
+          c.m_alarmRecordDuration = seconds * 1000u;
+          c.m_alarmRecordStart = kv::platform::GetTickCount();
+          return source.StartAlarmRecord();
+        });
   });
 }
 

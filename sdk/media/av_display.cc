@@ -122,8 +122,15 @@ void CAVDisplay::destroyMjpegDecoder() {
   m_mjpeg = nullptr;
 }
 
+bool CAVDisplay::rebuildH264Decoder() {
+  destroyH264Decoder();
+  m_frameBuffer.assign(kH264FrameBuffer, 0);
+  return createH264Decoder();
+}
+
 int CAVDisplay::SetupDecoder() {
   ReleaseDecoder();
+  // Called by the owner before it starts the thread; never by the worker itself.
   m_stop = 0;
   if (m_client == nullptr) return 0;
   switch (m_client->m_videoCodec.load()) {
@@ -279,7 +286,7 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
   }
   if (waited) {
     c.m_pacing.count = 0;
-    c.m_pacing.startTime = platform::timeGetTime();
+    c.m_pacing.startTime = PacingNow();
   }
   return waited;
 }
@@ -357,7 +364,7 @@ int32_t CAVDisplay::nextFrame(LoopPacing& pacing, uint32_t holdSleepMs, uint32_t
 int CAVDisplay::loopAvcodec() {
   CNetClient& c = *m_client;
   c.m_frameRate = GuardedFrameRate(c.m_frameRate.load());
-  c.m_pacing = PacingClock{c.m_frameRate.load(), platform::timeGetTime(), 0, -1};
+  c.m_pacing = PacingClock{c.m_frameRate.load(), PacingNow(), 0, -1};
   LoopPacing pacing(c, live() && (c.m_bitRate.load() < kLivePacingBitRateLimit ||
                                   c.m_param.transport == TRANSPORT_UDP));
   bool resyncPending = false;
@@ -377,6 +384,15 @@ int CAVDisplay::loopAvcodec() {
       c.m_drawing = 0;
       continue;
     }
+    if (!m_avcodec.IsOpen()) {
+      // The re-creation after the last picture failed: try again before decoding this frame
+      // (a parameter set), so a passing failure costs a few frames, not the stream.
+      if (!createH264Decoder()) {
+        resyncPending = true;
+        continue;
+      }
+      c.m_recreateDecoder = 0;
+    }
     DecodedPicture pic;
     if (m_avcodec.Decode(frame, static_cast<size_t>(n), &pic) < 1) continue;
     c.m_decodedWidth = pic.width;
@@ -384,7 +400,7 @@ int CAVDisplay::loopAvcodec() {
     if (pictureTooLarge(pic.width, pic.height)) return 0;
     if (live() && pacing.afterPicture(c.m_pacing, c.m_frameRate.load())) {
       c.m_pacing.count = 0;
-      c.m_pacing.startTime = platform::timeGetTime();
+      c.m_pacing.startTime = PacingNow();
     }
     showPicture(pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height);
     afterPicture(
@@ -392,7 +408,10 @@ int CAVDisplay::loopAvcodec() {
         entry);
     if (c.m_recreateDecoder.load() != 0) {
       destroyH264Decoder();
+      // On failure the decoder stays closed and is made again before the next decode.
       if (createH264Decoder()) c.m_recreateDecoder = 0;
+      // Either way the new decoder begins at the next parameter set.
+      resyncPending = true;
     }
   }
   return 0;
@@ -431,7 +450,7 @@ int CAVDisplay::loopPlatformH264() {
         break;
       }
       if (result == platform::kHi264DecHandleError) {
-        if (SetupDecoder() == 0) return 0;
+        if (!rebuildH264Decoder()) return 0;
         break;
       }
       if (result != platform::kHi264DecPicture) break;
@@ -450,7 +469,7 @@ int CAVDisplay::loopPlatformH264() {
         destroyH264Decoder();
         c.m_recreateDecoder = 0;
         if (!createH264Decoder()) {
-          if (SetupDecoder() == 0) return 0;
+          if (!rebuildH264Decoder()) return 0;
           break;
         }
       }
@@ -462,7 +481,7 @@ int CAVDisplay::loopPlatformH264() {
 
 int CAVDisplay::loopMjpeg() {
   CNetClient& c = *m_client;
-  c.m_pacing = PacingClock{c.m_frameRate.load(), platform::timeGetTime(), 0, -1};
+  c.m_pacing = PacingClock{c.m_frameRate.load(), PacingNow(), 0, -1};
   while (m_stop.load() == 0) {
     int32_t left = 0;
     FrameEntry entry{};

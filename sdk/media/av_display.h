@@ -59,6 +59,9 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
 
  protected:
   int ThreadMain() override;
+  // Creates the H.264 decoder of the kind chosen at set-up (libavcodec or the platform one).
+  // Virtual so that tests can make a creation fail.
+  virtual bool createH264Decoder();
 
  private:
   enum class Decoder { kNone, kAvcodec, kPlatformH264, kMjpeg, kMpeg4 };
@@ -69,8 +72,11 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
   int loopMjpeg();
   int loopMpeg4();
 
-  bool createH264Decoder();
   void destroyH264Decoder();
+  // The worker's own full rebuild (frame buffer and H.264 decoder, same kind). Unlike
+  // SetupDecoder it leaves the stop flag alone, so a stop asked for meanwhile still ends the
+  // loop.
+  bool rebuildH264Decoder();
   bool createMjpegDecoder();
   void destroyMjpegDecoder();
   // Takes the next frame into the frame buffer: its length, or 0. A frame too big for the

@@ -176,7 +176,11 @@ int32_t CBufferConduit::GetFrameCount() { return frameCount_.load(); }
 
 void CBufferConduit::EndFrame(int32_t timestamp, int32_t tag) {
   platform::FlaggedLock guard(lock_);
-  if (frameMode_ && pending_ != 0 && buffer_) closeFrameLocked(timestamp, tag);
+  if (!frameMode_ || pending_ == 0 || !buffer_) return;
+  closeFrameLocked(timestamp, tag);
+  // A reader that drained the ring before this frame was closed has reset the data event;
+  // without the signal the frame would wait for the next write, which may never come.
+  dataEvent_->Set();
 }
 
 int32_t CBufferConduit::ReadFrame(void* buffer, int32_t bufferLength, int32_t* framesLeftOut,
@@ -186,15 +190,17 @@ int32_t CBufferConduit::ReadFrame(void* buffer, int32_t bufferLength, int32_t* f
     platform::FlaggedLock guard(lock_);
     signalSpaceIfBelow(lowWater_);
   }
-  // Wait without the lock so the writer can keep filling the ring meanwhile.
-  if (dataEvent_->Wait(timeoutMs) != platform::kWaitObject0) {
-    if (flowControl_) spaceEvent_->Set();
-    return 0;
-  }
+  // Wait without the lock so the writer can keep filling the ring meanwhile. A time-out still
+  // looks at the index: a frame closed without a signal is taken now, not left behind.
+  const bool signalled = dataEvent_->Wait(timeoutMs) == platform::kWaitObject0;
   platform::FlaggedLock guard(lock_);
   if (stopped_) return 0;
   if (used_ == 0 || index_.empty() || !buffer_) {
-    dataEvent_->Reset();
+    if (signalled) {
+      dataEvent_->Reset();
+    } else if (flowControl_) {
+      spaceEvent_->Set();
+    }
     return 0;
   }
   const FrameEntry entry = index_.front();

@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -44,6 +45,15 @@ void takeOverlayResources(cairo_font_face_t** font, cairo_pattern_t** brush) {
 struct ScaledRect {
   int left, top, right, bottom;
 };
+
+// A region coordinate in window pixels. The device sends any 32-bit value; the result is
+// clamped to one pixel beyond each window edge before it becomes an int, so a hostile value
+// cannot overflow, and an edge outside the window stays outside instead of being drawn on the
+// border.
+int ScaleToWindow(int32_t value, int windowSize, double regionSpace) {
+  const double limit = windowSize > 0 ? windowSize + 1.0 : 1.0;
+  return static_cast<int>(std::clamp(value * (windowSize / regionSpace), -1.0, limit));
+}
 
 bool isEmpty(const int32_t region[4]) {
   return region[0] == 0 && region[1] == 0 && region[2] == 0 && region[3] == 0;
@@ -97,10 +107,10 @@ int KVNET_CALL DrawOverlay(KVNET_HANDLE handle, void* dc, void* context) {
   // receiver. They are read (and expired bits cleared) as single 32-bit atomics.
   MotionRegionTable& motion = client->m_motion;
   auto scaled = [&](const int32_t region[4]) {
-    return ScaledRect{static_cast<int>(region[0] * (windowWidth / kRegionSpaceWidth)),
-                      static_cast<int>(region[1] * (windowHeight / kRegionSpaceHeight)),
-                      static_cast<int>(region[2] * (windowWidth / kRegionSpaceWidth)),
-                      static_cast<int>(region[3] * (windowHeight / kRegionSpaceHeight))};
+    return ScaledRect{ScaleToWindow(region[0], windowWidth, kRegionSpaceWidth),
+                      ScaleToWindow(region[1], windowHeight, kRegionSpaceHeight),
+                      ScaleToWindow(region[2], windowWidth, kRegionSpaceWidth),
+                      ScaleToWindow(region[3], windowHeight, kRegionSpaceHeight)};
   };
   // Rectangles come from the device and the caller: kept inside the region space, so that
   // scaling them cannot overflow.

@@ -1,6 +1,7 @@
 // Picture pacing arithmetic.
 #include "sdk/media/pacing.h"
 
+#include <atomic>
 #include <cmath>
 
 #include "sdk/platform/clock.h"
@@ -27,9 +28,27 @@ uint32_t PaceFrameDelay(int speed, PacingClock& clock, uint32_t nowMs) {
   return delay > 0 ? static_cast<uint32_t>(delay) : 0;
 }
 
+namespace {
+std::atomic<PacingTimer*> gPacingTimer{nullptr};
+}  // namespace
+
+void SetPacingTimerForTest(PacingTimer* timer) { gPacingTimer.store(timer); }
+
+uint32_t PacingNow() {
+  PacingTimer* timer = gPacingTimer.load();
+  return timer != nullptr ? timer->Now() : platform::timeGetTime();
+}
+
 void PaceFrame(int speed, PacingClock& clock) {
-  const uint32_t delay = PaceFrameDelay(speed, clock, platform::timeGetTime());
-  if (delay > 0) platform::Sleep(delay);
+  PacingTimer* timer = gPacingTimer.load();
+  const uint32_t now = timer != nullptr ? timer->Now() : platform::timeGetTime();
+  const uint32_t delay = PaceFrameDelay(speed, clock, now);
+  if (delay == 0) return;
+  if (timer != nullptr) {
+    timer->Sleep(delay);
+  } else {
+    platform::Sleep(delay);
+  }
 }
 
 uint32_t LiveCatchUpSleepMs(uint32_t now, uint32_t last, uint32_t waiting) {

@@ -12,8 +12,25 @@ namespace kv {
 // returns how many milliseconds to sleep now (0 when none). nowMs is timeGetTime().
 uint32_t PaceFrameDelay(int speed, PacingClock& clock, uint32_t nowMs);
 
-// PaceFrameDelay with the real clock, sleeping the delay.
+// PaceFrameDelay with the pacing time (below), sleeping the delay.
 void PaceFrame(int speed, PacingClock& clock);
+
+// The clock and the sleep of picture pacing: timeGetTime and Sleep, unless a test installed a
+// timer of its own (a virtual one lets tests check the pacing of every picture exactly, free
+// of the machine's load).
+class PacingTimer {
+ public:
+  virtual ~PacingTimer() = default;
+  virtual uint32_t Now() = 0;  // milliseconds, wrapping like timeGetTime
+  virtual void Sleep(uint32_t milliseconds) = 0;
+};
+
+// Installs timer for all pacing (null: the real clock again). The caller keeps it alive until
+// it is replaced and no decode worker runs any more.
+void SetPacingTimerForTest(PacingTimer* timer);
+
+// The time the pacing clocks run on: timeGetTime, or the installed timer's.
+uint32_t PacingNow();
 
 // Sleep after a live picture shown in catch-up mode, from the tick counts now and last (taken
 // after the previous picture) and the frames waiting.

@@ -1,6 +1,8 @@
 // Unit writing for both record files.
 #include "sdk/record/unit_recorder.h"
 
+#include <atomic>
+
 #include "KvNetClient.h"
 #include "sdk/core/net_client.h"
 #include "sdk/platform/clock.h"
@@ -36,20 +38,30 @@ constexpr FileOps kAlarm{&IRecord::IsAlarmRecording,  &IRecord::LockAlarmRecord,
                          &IRecord::UnlockAlarmRecord, &IRecord::WriteAlarmRecord,
                          &IRecord::AddAlarmIndex,     &IRecord::StopAlarmRecord};
 
-void WriteUnit(IRecord& r, const FileOps& ops, const RecordUnitHeader& header,
-               const uint8_t* prefix, uint32_t prefixLength, const uint8_t* data, uint32_t length,
-               bool takeIndex) {
+// Writes one unit; called with the file's lock held and the recording on.
+void WriteUnitLocked(IRecord& r, const FileOps& ops, const RecordUnitHeader& header,
+                     const uint8_t* prefix, uint32_t prefixLength, const uint8_t* data,
+                     uint32_t length, bool takeIndex) {
   uint8_t bytes[kUnitHeaderSize];
   EncodeUnitHeader(header, bytes);
-  (r.*ops.lock)();
-  if ((r.*ops.isOn)()) {
-    if (takeIndex) (r.*ops.index)(header.timeStamp);
-    (r.*ops.write)(0, bytes, kUnitHeaderSize);
-    if (prefixLength != 0) (r.*ops.write)(0, prefix, prefixLength);
-    (r.*ops.write)(0, data, length);
-  }
-  (r.*ops.unlock)();
+  if (takeIndex) (r.*ops.index)(header.timeStamp);
+  (r.*ops.write)(0, bytes, kUnitHeaderSize);
+  if (prefixLength != 0) (r.*ops.write)(0, prefix, prefixLength);
+  (r.*ops.write)(0, data, length);
 }
+
+// Enters a record file's lock for the life of the object.
+class FileLock {
+ public:
+  FileLock(IRecord& r, const FileOps& ops) : r_(r), ops_(ops) { (r_.*ops_.lock)(); }
+  ~FileLock() { (r_.*ops_.unlock)(); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  IRecord& r_;
+  const FileOps& ops_;
+};
 
 }  // namespace
 
@@ -69,19 +81,25 @@ void RecordVideoUnit(IRecord& recorder, CNetClient& client, const VideoUnit& uni
 
   struct Limit {
     const FileOps& ops;
-    uint32_t start, duration;
+    const std::atomic<uint32_t>& start;
+    const std::atomic<uint32_t>& duration;
     int timeUpCode;
   } limits[] = {
       {kNormal, client.m_recordStart, client.m_recordDuration, REC_TIME_UP},
       {kAlarm, client.m_alarmRecordStart, client.m_alarmRecordDuration, ALARM_REC_TIME_UP}};
   for (const Limit& l : limits) {
     if (!(recorder.*l.ops.isOn)()) continue;
-    if (DurationExceeded(l.start, l.duration)) {
+    // The flag and the limits are read under the file's lock, where every start sets them: a
+    // stop and a new start just before this unit cannot have the new recording judged by the
+    // old one's limits.
+    FileLock lock(recorder, l.ops);
+    if (!(recorder.*l.ops.isOn)()) continue;
+    if (DurationExceeded(l.start.load(), l.duration.load())) {
       (recorder.*l.ops.stop)();
       client.Notify(KV_EVENT_RECORD, l.timeUpCode);
       continue;
     }
-    WriteUnit(recorder, l.ops, header, kStartCode, prefix, unit.data, unit.length, key);
+    WriteUnitLocked(recorder, l.ops, header, kStartCode, prefix, unit.data, unit.length, key);
   }
 }
 
@@ -94,8 +112,10 @@ void RecordAudioUnit(IRecord& recorder, uint8_t audioCodec, const uint8_t* voice
   header.length = length;
   header.timeStamp = timeStamp;
   for (const FileOps* ops : {&kNormal, &kAlarm}) {
+    if (!(recorder.*ops->isOn)()) continue;
+    FileLock lock(recorder, *ops);
     if ((recorder.*ops->isOn)())
-      WriteUnit(recorder, *ops, header, nullptr, 0, voiceFrame, length, false);
+      WriteUnitLocked(recorder, *ops, header, nullptr, 0, voiceFrame, length, false);
   }
 }
 

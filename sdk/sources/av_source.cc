@@ -59,20 +59,21 @@ struct CAVSource::RecordSlot {
   platform::FlaggedCriticalSection& lock;
   std::vector<IndexEntry>& index;
   uint64_t& position;
-  const char* path;
+  const char* path;       // where the next start creates the file
+  std::string& filePath;  // where the open file was created
   int startedCode;
   int stoppedCode;
 };
 
 CAVSource::RecordSlot CAVSource::slot(RecordKind kind) {
   if (kind == RecordKind::kNormal) {
-    return {m_recording,   m_recordFile,     m_recordLock,
-            m_recordIndex, m_recordPosition, m_client ? m_client->m_recordPath : "",
-            REC_STARTED,   REC_STOPPED};
+    return {m_recording,      m_recordFile,     m_recordLock,
+            m_recordIndex,    m_recordPosition, m_client ? m_client->m_recordPath : "",
+            m_recordFilePath, REC_STARTED,      REC_STOPPED};
   }
-  return {m_alarmRecording,  m_alarmFile,      m_alarmLock,
-          m_alarmIndex,      m_alarmPosition,  m_client ? m_client->m_alarmRecordPath : "",
-          ALARM_REC_STARTED, ALARM_REC_STOPPED};
+  return {m_alarmRecording, m_alarmFile,       m_alarmLock,
+          m_alarmIndex,     m_alarmPosition,   m_client ? m_client->m_alarmRecordPath : "",
+          m_alarmFilePath,  ALARM_REC_STARTED, ALARM_REC_STOPPED};
 }
 
 int CAVSource::WriteRecord(int, const void* data, uint32_t length) {
@@ -119,6 +120,7 @@ int CAVSource::startRecordFile(RecordKind kind) {
   if (file == nullptr) return 0;
   if (s.file != nullptr) std::fclose(s.file);
   s.file = file;
+  s.filePath = s.path;
   s.index.clear();
   s.flag = 1;
   header.videoCodec = m_client->m_videoCodec.load();
@@ -159,7 +161,7 @@ int CAVSource::stopRecordFile(RecordKind kind) {
     s.file = nullptr;
     if (!written || !closed) result = 0;
     // A recording without a single index point is not kept.
-    if (count == 0) std::remove(s.path);
+    if (count == 0) std::remove(s.filePath.c_str());
   }
   if (m_client != nullptr) m_client->Notify(KV_EVENT_RECORD, s.stoppedCode);
   return result;
@@ -173,7 +175,7 @@ void CAVSource::abandonRecordFile(RecordKind kind) {
   std::fclose(s.file);
   s.file = nullptr;
   // What was written stays readable without its index; a file without one key unit goes.
-  if (s.index.empty()) std::remove(s.path);
+  if (s.index.empty()) std::remove(s.filePath.c_str());
   if (m_client != nullptr) m_client->Notify(KV_EVENT_RECORD, s.stoppedCode);
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "sdk/platform/critical_section.h"
@@ -94,6 +95,10 @@ class CAVSource : public platform::JThread, public IRecord {
   uint64_t m_recordPosition = 0;
   std::vector<IndexEntry> m_alarmIndex;
   uint64_t m_alarmPosition = 0;
+  // The paths the open files were created at: a stop removes the file it closed, whatever
+  // the client's path fields say by then.
+  std::string m_recordFilePath;
+  std::string m_alarmFilePath;
 };
 
 }  // namespace kv

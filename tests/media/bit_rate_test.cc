@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -86,15 +87,36 @@ TEST(BitRateMeter, WithoutStopEventTheThreadDoesNotRun) {
   EXPECT_EQ(meter.GetExitValue(), -1);
 }
 
+// A meter that hands its thread's exit value to the test once the thread body returns.
+class ObservedMeter : public CBitRate {
+ public:
+  ObservedMeter(StreamCounters* counters, uint32_t periodMs, std::atomic<int>* exitValue)
+      : CBitRate(counters, periodMs), exitValue_(exitValue) {}
+
+ protected:
+  int ThreadMain() override {
+    std::atomic<int>* out = exitValue_;  // this object is being destroyed when the body returns
+    const int result = CBitRate::ThreadMain();
+    out->store(result);
+    return result;
+  }
+
+ private:
+  std::atomic<int>* exitValue_;
+};
+
 TEST(BitRateMeter, DestructorStopsARunningMeter) {
   StreamCounters counters;
+  std::atomic<int> exitValue{-2};
   {
-    CBitRate meter(&counters, 60000);
+    ObservedMeter meter(&counters, 60000, &exitValue);
     ASSERT_TRUE(meter.CreateStopEvent());
     ASSERT_EQ(meter.Start(), 0);
     EXPECT_TRUE(meter.IsRunning());
   }
-  SUCCEED();  // reaching here means the destructor stopped and joined the thread
+  // The destructor signalled the stop event (the thread ended on it, long before its minute
+  // was up) and joined the thread (its exit value is already there).
+  EXPECT_EQ(exitValue.load(), CBitRate::kExitStopped);
 }
 
 }  // namespace

@@ -179,6 +179,26 @@ TEST(BufferConduitFrames, EndFrameClosesPendingBytesOnly) {
   EXPECT_EQ(entry.timestamp, 5);
 }
 
+// The record-file replay closes a file's last frame with EndFrame and writes nothing after it.
+// A reader that found the frame still open (and so reset the data event) must get it at its
+// next read, not wait for a write that never comes.
+TEST(BufferConduitFrames, FrameClosedAfterTheReaderDrainedIsReadNextTime) {
+  CBufferConduit conduit;
+  ASSERT_TRUE(conduit.Create(4096, false, 8192, true));
+  ASSERT_TRUE(conduit.Write(Bytes(4, 0).data(), 4, 0, 0, 0));
+  ASSERT_TRUE(conduit.Write(Bytes(6, 4).data(), 6, 0, 0, 0));
+  std::vector<uint8_t> out(16);
+  EXPECT_EQ(conduit.ReadFrame(out.data(), 16, nullptr, nullptr, 0), 0);  // still open
+  conduit.EndFrame(4321, 0);
+  FrameEntry entry{};
+  int32_t left = -1;
+  ASSERT_EQ(conduit.ReadFrame(out.data(), 16, &left, &entry, 60), 10);
+  EXPECT_EQ(entry.timestamp, 4321);
+  EXPECT_EQ(left, 0);
+  out.resize(10);
+  EXPECT_EQ(out, Bytes(10, 0));
+}
+
 TEST(BufferConduitFrames, SmallReaderBufferLeavesFrameQueuedWithEntryFilled) {
   CBufferConduit conduit;
   ASSERT_TRUE(conduit.Create(4096, false, 8192, true));
@@ -297,8 +317,10 @@ TEST(BufferConduitFlowControl, WriterWithoutRoomSignalGetsFalseUntilReaderDrains
   const auto start = Clock::now();
   EXPECT_FALSE(conduit.Write(Bytes(10, 0).data(), 10, 1, 0, 0));
   const int64_t waited = MsSince(start);
-  EXPECT_GE(waited, 900);
-  EXPECT_LT(waited, 5000);
+  // It waited its second for room (the wait ends at its deadline, never before) and then gave
+  // up; the upper bound only tells giving up from waiting for ever, so load cannot break it.
+  EXPECT_GE(waited, 1000);
+  EXPECT_LT(waited, 30000);
   EXPECT_EQ(conduit.GetDataSize(), 10);
   uint8_t out[16];
   ASSERT_EQ(conduit.ReadFrame(out, 16, nullptr, nullptr, 0), 10);  // signals room

@@ -414,6 +414,31 @@ TEST_F(OverlayTest, RegionsAreFramedAtTheirScaledPlaces) {
   EXPECT_FALSE(IsWhite(image.At(53, 33)));
 }
 
+// Region values come from the device as any 32-bit numbers. In a window twice the region space,
+// the extreme ones scale beyond the range of an int: they are clamped just outside the window,
+// so the edges that lie inside it are drawn and the others stay out of sight.
+TEST_F(OverlayTest, RegionValuesBeyondTheWindowAreClampedToIt) {
+  const uint32_t big = MakeWindow(0, 0, 1408, 1152);
+  client_.m_mdShowMode = 3;
+  constexpr int32_t kMin = INT32_MIN, kMax = INT32_MAX;
+  SetRegion(2, kMin, 100, 300, 200);   // window: (-1, 200) - (600, 400)
+  SetRegion(4, 400, 300, kMax, kMax);  // window: (800, 600) - beyond the right and bottom
+  SetRegion(6, kMax, kMin, kMin, kMax);
+  client_.m_motion.lastMask = 1u << 4;
+  client_.m_motion.lastMotionTick[4] = platform::GetTickCount();
+  Draw(big, picture_);
+  const PresentedImage image = Shown(big);
+  ASSERT_EQ(image.width, 1408);
+  EXPECT_TRUE(IsWhite(image.At(10, 200)));   // top edge from the window's left border
+  EXPECT_TRUE(IsWhite(image.At(599, 300)));  // right edge
+  EXPECT_TRUE(IsWhite(image.At(10, 399)));   // bottom edge
+  EXPECT_FALSE(IsWhite(image.At(0, 300)));   // the left edge lies outside the window
+  EXPECT_TRUE(IsRed(image.At(800, 900)));    // alarmed: left edge in red
+  EXPECT_TRUE(IsRed(image.At(1000, 600)));   // top edge
+  EXPECT_FALSE(IsRed(image.At(1407, 900)));  // right and bottom edges are outside
+  EXPECT_FALSE(IsRed(image.At(1000, 1151)));
+}
+
 TEST_F(OverlayTest, EmptyRegionsAndClearFlagsDrawNothing) {
   client_.m_mdShowMode = 0;
   SetRegion(1, 100, 60, 300, 200);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -61,27 +62,35 @@ TEST(EventTest, SetFromAnotherThreadWakesAnInfiniteWait) {
 }
 
 TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
+  // Each Set is given only once the waiter released by the previous one has been counted. A Set
+  // that released two waiters would leave all four released after three Sets; one that released
+  // none would leave the count behind for good.
   Event event(false, false);
   std::atomic<int> released{0};
   std::vector<std::thread> waiters;
   for (int i = 0; i < 4; ++i) {
     waiters.emplace_back([&] {
-      if (event.Wait(5000) == kWaitObject0) released.fetch_add(1);
+      if (event.Wait(30000) == kWaitObject0) released.fetch_add(1);
     });
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  event.Set();
-  // Give every waiter the chance to (wrongly) see the same signal.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(released.load(), 1);
-  // Release the rest, one signal at a time.
+  // Not needed for the outcome: most Sets then find their waiter already blocked.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  int sets = 0;
   const auto start = Clock::now();
-  while (released.load() < 4 && elapsedMs(start) < 4000) {
-    if (!event.IsSignalled()) event.Set();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (;;) {
+    const int seen = released.load();
+    if (seen >= 4 || elapsedMs(start) >= 30000) break;
+    if (seen == sets) {
+      event.Set();
+      ++sets;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   for (auto& t : waiters) t.join();
   EXPECT_EQ(released.load(), 4);
+  EXPECT_EQ(sets, 4);
+  EXPECT_FALSE(event.IsSignalled());
 }
 
 TEST(EventTest, ManualResetReleasesAllWaiters) {
@@ -90,7 +99,7 @@ TEST(EventTest, ManualResetReleasesAllWaiters) {
   std::vector<std::thread> waiters;
   for (int i = 0; i < 4; ++i) {
     waiters.emplace_back([&] {
-      if (event.Wait(3000) == kWaitObject0) released.fetch_add(1);
+      if (event.Wait(30000) == kWaitObject0) released.fetch_add(1);
     });
   }
   event.Set();
@@ -117,7 +126,7 @@ TEST(EventTest, AutoResetUnderContentionHandsOutEachSetOnce) {
   int acknowledged = 0;
   for (int i = 0; i < kRounds; ++i) {
     work.Set();
-    if (ack.Wait(3000) != kWaitObject0) break;
+    if (ack.Wait(30000) != kWaitObject0) break;
     ++acknowledged;
   }
   stop.Set();
@@ -133,7 +142,7 @@ TEST(EventTest, PingPongBetweenThreadsLosesNoWakeUp) {
   std::atomic<int> failures{0};
   std::thread partner([&] {
     for (int i = 0; i < kRounds; ++i) {
-      if (ping.Wait(3000) != kWaitObject0) {
+      if (ping.Wait(30000) != kWaitObject0) {
         failures.fetch_add(1);
         return;
       }
@@ -142,7 +151,7 @@ TEST(EventTest, PingPongBetweenThreadsLosesNoWakeUp) {
   });
   for (int i = 0; i < kRounds; ++i) {
     ping.Set();
-    if (pong.Wait(3000) != kWaitObject0) {
+    if (pong.Wait(30000) != kWaitObject0) {
       failures.fetch_add(1);
       break;
     }
@@ -174,7 +183,7 @@ TEST(WaitForMultipleEventsTest, AnyWakesWhenAnotherThreadSets) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     data.Set();
   });
-  EXPECT_EQ(WaitForMultipleEvents(events, 2, false, 3000), kWaitObject0 + 1);
+  EXPECT_EQ(WaitForMultipleEvents(events, 2, false, 30000), kWaitObject0 + 1);
   setter.join();
   EXPECT_FALSE(data.IsSignalled());
 }
@@ -188,7 +197,7 @@ TEST(WaitForMultipleEventsTest, AllWaitsForEveryEventAndConsumesOnlyThen) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     b.Set();
   });
-  EXPECT_EQ(WaitForMultipleEvents(events, 2, true, 3000), kWaitObject0);
+  EXPECT_EQ(WaitForMultipleEvents(events, 2, true, 30000), kWaitObject0);
   setter.join();
   EXPECT_FALSE(a.IsSignalled());
   EXPECT_FALSE(b.IsSignalled());
@@ -207,22 +216,35 @@ TEST(WaitForMultipleEventsTest, TimesOutAndRejectsBadArguments) {
 }
 
 TEST(WaitForMultipleEventsTest, AutoResetSignalGoesToExactlyOneOfMixedWaiters) {
-  // One thread waits on the event alone, another on it together with an idle event.
+  // One thread waits on the event alone, another on it together with an idle event. One Set
+  // releases one of them; the other is then released its own way (the idle event, or a second
+  // Set), which would show if the first Set had released both.
   Event shared(false, false), idle(false, false);
-  std::atomic<int> released{0};
-  std::thread single([&] {
-    if (shared.Wait(300) == kWaitObject0) released.fetch_add(1);
-  });
-  std::thread multi([&] {
+  std::atomic<int> single{-1};     // 1 released by shared, 0 timed out
+  std::atomic<int64_t> multi{-1};  // the wait's result once it returned
+  std::thread singleWaiter([&] { single = shared.Wait(30000) == kWaitObject0 ? 1 : 0; });
+  std::thread multiWaiter([&] {
     Event* events[] = {&idle, &shared};
-    if (WaitForMultipleEvents(events, 2, false, 300) == kWaitObject0 + 1) released.fetch_add(1);
+    multi = WaitForMultipleEvents(events, 2, false, 30000);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // usually both wait by now
   shared.Set();
-  single.join();
-  multi.join();
-  EXPECT_EQ(released.load(), 1);
+  const auto start = Clock::now();
+  while (single.load() == -1 && multi.load() == -1 && elapsedMs(start) < 30000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const bool singleTook = single.load() == 1;
+  if (singleTook) {
+    idle.Set();
+  } else {
+    shared.Set();
+  }
+  singleWaiter.join();
+  multiWaiter.join();
+  EXPECT_EQ(single.load(), 1);
+  EXPECT_EQ(multi.load(), singleTook ? int64_t{kWaitObject0} : int64_t{kWaitObject0 + 1});
   EXPECT_FALSE(shared.IsSignalled());
+  EXPECT_FALSE(idle.IsSignalled());
 }
 
 }  // namespace

@@ -1,13 +1,20 @@
 // Recording: the file layout read back by an independent reader, index points, durations,
 // alarm extension, directory creation and write failures.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "KvNetClient.h"
@@ -229,6 +236,125 @@ TEST_F(Recording, DurationRunsOutBeforeAVideoUnit) {
   ASSERT_TRUE(f.trailerOk);
   EXPECT_EQ(f.units.size(), 1u);
   EXPECT_EQ(RecordCodes(), (std::vector<int>{REC_STARTED, REC_STOPPED, REC_TIME_UP}));
+}
+
+// The client's recorder as the unit writer sees it, with a seam: the first look at the
+// recording flag first runs `beforeFirstLook`, standing in for the caller's thread acting just
+// as a unit comes in.
+class SeamRecorder : public kv::IRecord {
+ public:
+  SeamRecorder(kv::IRecord& inner, std::function<void()> beforeFirstLook)
+      : inner_(inner), beforeFirstLook_(std::move(beforeFirstLook)) {}
+  int IsRecording() override {
+    if (beforeFirstLook_) std::exchange(beforeFirstLook_, nullptr)();
+    return inner_.IsRecording();
+  }
+  int IsAlarmRecording() override { return inner_.IsAlarmRecording(); }
+  void LockRecord() override { inner_.LockRecord(); }
+  void UnlockRecord() override { inner_.UnlockRecord(); }
+  int WriteRecord(int r, const void* d, uint32_t n) override { return inner_.WriteRecord(r, d, n); }
+  int AddRecordIndex(uint32_t t) override { return inner_.AddRecordIndex(t); }
+  int AddAlarmIndex(uint32_t t) override { return inner_.AddAlarmIndex(t); }
+  void LockAlarmRecord() override { inner_.LockAlarmRecord(); }
+  void UnlockAlarmRecord() override { inner_.UnlockAlarmRecord(); }
+  int WriteAlarmRecord(int r, const void* d, uint32_t n) override {
+    return inner_.WriteAlarmRecord(r, d, n);
+  }
+  int StartRecord() override { return inner_.StartRecord(); }
+  int StopRecord() override { return inner_.StopRecord(); }
+  int StartAlarmRecord() override { return inner_.StartAlarmRecord(); }
+  int StopAlarmRecord() override { return inner_.StopAlarmRecord(); }
+
+ private:
+  kv::IRecord& inner_;
+  std::function<void()> beforeFirstLook_;
+};
+
+TEST_F(Recording, ARestartJustBeforeAUnitIsJudgedByTheNewRecordingsLimits) {
+  const std::string first = Path("first.kv");
+  const std::string second = Path("second.kv");
+  ASSERT_EQ(KVNET_ClientStartRecord(handle_, first.c_str(), 10), 1);
+  Video(7, {0x67}, true, 1);
+  // The first recording's 10 s are up when the next unit arrives, and just then the caller
+  // stops it and starts a new one without a limit.
+  client_->m_recordStart = kv::platform::GetTickCount() - 10001;
+  SeamRecorder seam(recorder(), [&] {
+    EXPECT_EQ(KVNET_ClientStopRecord(handle_), 1);
+    EXPECT_EQ(KVNET_ClientStartRecord(handle_, second.c_str(), 0), 1);
+  });
+  const std::vector<uint8_t> key = {0x67, 2};
+  kv::VideoUnit u;
+  u.data = key.data();
+  u.length = static_cast<uint32_t>(key.size());
+  u.type = 7;
+  u.beginsCodedUnit = true;
+  u.timeStamp = 2;
+  kv::RecordVideoUnit(seam, *client_, u);
+
+  EXPECT_EQ(client_->m_source->IsRecording(), 1) << "the new recording was stopped";
+  ASSERT_EQ(KVNET_ClientStopRecord(handle_), 1);
+  EXPECT_EQ(ReadRecord(first).units.size(), 1u);
+  const ReadFile f = ReadRecord(second);
+  ASSERT_TRUE(f.trailerOk);
+  ASSERT_EQ(f.units.size(), 1u);
+  EXPECT_EQ(f.units[0].timeStamp, 2u);
+  EXPECT_EQ(RecordCodes(), (std::vector<int>{REC_STARTED, REC_STOPPED, REC_STARTED, REC_STOPPED}));
+}
+
+// A time-up stop held up in the middle (its file is a pipe the test has not read) while the
+// caller starts the next recording: the start waits for the stop, the stop removes the
+// index-less file it closed, and the new recording is kept.
+TEST_F(Recording, AStartDuringATimeUpStopWaitsAndTheStopRemovesItsOwnFile) {
+  const std::string slow = Path("slow.kv");
+  const std::string next = Path("next.kv");
+  ASSERT_EQ(::mkfifo(slow.c_str(), 0600), 0);
+  const int reader = ::open(slow.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int capacity = ::fcntl(reader, F_GETPIPE_SZ);
+  ASSERT_GT(capacity, 1024);
+  ASSERT_EQ(KVNET_ClientStartRecord(handle_, slow.c_str(), 1), 1);
+  // A unit (no index point) that leaves one byte free in the pipe: the stop's trailer blocks.
+  Video(1, std::vector<uint8_t>(static_cast<size_t>(capacity) - 39 - 16 - 1, 0x41), true, 1);
+  std::thread source([&] {
+    client_->m_recordStart = kv::platform::GetTickCount() - 1001;
+    Video(1, {0x41, 2}, true, 2);  // the second is up: stopped, held up writing the trailer
+  });
+  while (client_->m_source->IsRecording() != 0) std::this_thread::yield();
+  int started = -1;
+  std::thread caller([&] { started = KVNET_ClientStartRecord(handle_, next.c_str(), 0); });
+  // Time for the caller to get as far as it can before the stop goes on.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  char bytes[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    const ssize_t n = ::read(reader, bytes, sizeof bytes);
+    if (n == 0 || std::chrono::steady_clock::now() > deadline) break;  // the stop closed it
+    if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  source.join();
+  caller.join();
+  ::close(reader);
+  EXPECT_FALSE(fs::exists(slow)) << "the stop did not remove the file it closed";
+  EXPECT_EQ(started, 1);
+  EXPECT_EQ(client_->m_source->IsRecording(), 1);
+  EXPECT_TRUE(fs::exists(next)) << "the new recording was removed";
+  EXPECT_STREQ(client_->m_recordPath, next.c_str());
+  EXPECT_EQ(KVNET_ClientStopRecord(handle_), 1);
+  EXPECT_EQ(RecordCodes(),
+            (std::vector<int>{REC_STARTED, REC_STOPPED, REC_TIME_UP, REC_STARTED, REC_STOPPED}));
+}
+
+// A stop removes the index-less file it closed even when the client's path field was changed
+// while it was open.
+TEST_F(Recording, AStopRemovesTheFileItClosedNotTheOneThePathNamesNow) {
+  const std::string opened = Path("opened.kv");
+  const std::string other = Path("other.kv");
+  std::ofstream(other) << "someone else's file";
+  ASSERT_EQ(KVNET_ClientStartRecord(handle_, opened.c_str(), 0), 1);
+  std::snprintf(client_->m_recordPath, sizeof client_->m_recordPath, "%s", other.c_str());
+  ASSERT_EQ(KVNET_ClientStopRecord(handle_), 1);
+  EXPECT_FALSE(fs::exists(opened));
+  EXPECT_TRUE(fs::exists(other));
 }
 
 TEST_F(Recording, AlarmExtensionIsCappedAtThirtyMinutes) {

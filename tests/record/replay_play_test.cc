@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -17,6 +19,7 @@
 
 #include "KvNetClient.h"
 #include "sdk/core/net_client.h"
+#include "sdk/media/pacing.h"
 #include "sdk/platform/headless_window.h"
 #include "sdk/platform/surface_headless.h"
 #include "sdk/platform/window_system.h"
@@ -34,6 +37,7 @@ struct Seen {
   std::mutex mutex;
   std::vector<int> pictures;
   std::vector<Clock::time_point> times;
+  std::vector<uint32_t> pacingTimes;  // the pacing clock's time at each picture
   int ends = 0;
 };
 Seen gSeen;
@@ -59,6 +63,7 @@ int KVNET_CALL OnDraw(KVNET_HANDLE, void* dc, void*) {
   std::lock_guard<std::mutex> lock(gSeen.mutex);
   gSeen.pictures.push_back(number);
   gSeen.times.push_back(Clock::now());
+  gSeen.pacingTimes.push_back(PacingNow());
   return 0;
 }
 
@@ -69,6 +74,21 @@ void KVNET_CALL OnEvent(KVNET_HANDLE, int eventClass, int code, int user) {
   std::lock_guard<std::mutex> lock(gSeen.mutex);
   ++gSeen.ends;
 }
+
+// A pacing clock that moves only when the pacing sleeps (and then sleeps a millisecond for
+// real, so the replay does not run far ahead of the test): the interval between two shown
+// pictures is exactly the one the pacing decided, whatever the machine's load.
+class VirtualPacingTimer : public PacingTimer {
+ public:
+  uint32_t Now() override { return now_.load(); }
+  void Sleep(uint32_t milliseconds) override {
+    now_.fetch_add(milliseconds);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+ private:
+  std::atomic<uint32_t> now_{5000};
+};
 
 class Replay : public ::testing::Test {
  protected:
@@ -91,6 +111,7 @@ class Replay : public ::testing::Test {
   }
   void TearDown() override {
     Close();
+    SetPacingTimerForTest(nullptr);
     KVNET_SetDrawCallback(nullptr);
     KVNET_Startup(0, 0, nullptr, 0);
     platform::HeadlessDisplay::Get().Reset();
@@ -102,6 +123,7 @@ class Replay : public ::testing::Test {
     std::lock_guard<std::mutex> lock(gSeen.mutex);
     gSeen.pictures.clear();
     gSeen.times.clear();
+    gSeen.pacingTimes.clear();
     gSeen.ends = 0;
   }
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
@@ -166,6 +188,8 @@ class Replay : public ::testing::Test {
   fs::path dir_;
   std::string wav_;
   std::unique_ptr<platform::WindowSystem> saved_;
+  // Installed by the tests that count pacing decisions; outlives the replay (TearDown).
+  VirtualPacingTimer pacingTimer_;
   KVNET_HANDLE handle_ = nullptr;
 };
 
@@ -369,6 +393,7 @@ TEST_F(Replay, SeekWhilePausedShowsOnePictureFromTheNewPlaceAndStaysPaused) {
 }
 
 TEST_F(Replay, SpeedLevelsScaleThePictureRate) {
+  SetPacingTimerForTest(&pacingTimer_);
   const StoredStream s = test::MakeH264Stream(Options(400, 50, 10));
   ASSERT_NE(Open(Write("speed.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128),
             nullptr);
@@ -378,34 +403,39 @@ TEST_F(Replay, SpeedLevelsScaleThePictureRate) {
   EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
   EXPECT_EQ(KVNET_SpeedSlow(handle_), 0);  // -4 is the slowest
   EXPECT_EQ(KVNET_SpeedNormal(handle_), 1);
-  // Pictures per second over a window, from the times the pictures were shown.
-  auto rate = [&](int ms) {
-    Sleep(150);  // the new level settles
-    const size_t from = Pictures().size();
-    Sleep(ms);
+  // Every picture shown after the level changed is paced at 10 x 2^level pictures a second:
+  // eight intervals add up to eight times 100 / 2^level ms (whole milliseconds, rounded down
+  // on the clock's count), each within a millisecond of it.
+  auto expectLevel = [&](int level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    ASSERT_EQ(client()->m_speed.load(), level);
+    // Pictures drawn from now on pace at the new level; the one before may not.
+    const size_t drawn = Pictures().size();
+    constexpr size_t kIntervals = 8;
+    ASSERT_TRUE(WaitFor([&] { return Pictures().size() >= drawn + 1 + kIntervals; }, 15000));
     std::lock_guard<std::mutex> lock(gSeen.mutex);
-    const size_t to = gSeen.times.size();
-    if (to < from + 2) return 0.0;
-    const double seconds =
-        std::chrono::duration<double>(gSeen.times[to - 1] - gSeen.times[from]).count();
-    return (to - from - 1) / seconds;
+    const double exact = 100.0 / std::pow(2.0, level);
+    uint32_t sum = 0;
+    for (size_t i = drawn + 1; i <= drawn + kIntervals; ++i) {
+      const uint32_t interval = gSeen.pacingTimes[i] - gSeen.pacingTimes[i - 1];
+      EXPECT_GE(interval, std::floor(exact)) << "picture " << gSeen.pictures[i];
+      EXPECT_LE(interval, std::ceil(exact)) << "picture " << gSeen.pictures[i];
+      sum += interval;
+    }
+    EXPECT_EQ(sum, static_cast<uint32_t>(std::floor(kIntervals * exact)));
   };
-  const double normal = rate(1000);
-  EXPECT_GT(normal, 10 * 0.6);
-  EXPECT_LT(normal, 10 * 1.6);
+  expectLevel(0);
   EXPECT_EQ(KVNET_SpeedSlow(handle_), 1);
-  const double half = rate(1500);
-  EXPECT_GT(half, normal / 2 * 0.6);
-  EXPECT_LT(half, normal / 2 * 1.6);
+  expectLevel(-1);
   KVNET_SpeedNormal(handle_);
   for (int level = 1; level <= 4; ++level) {
-    SCOPED_TRACE(level);
     EXPECT_EQ(KVNET_SpeedFast(handle_), 1);
-    const double r = rate(600);
-    EXPECT_GT(r, normal * (1 << level) * 0.6);
-    EXPECT_LT(r, normal * (1 << level) * 1.6);
+    expectLevel(level);
   }
   EXPECT_EQ(KVNET_SpeedFast(handle_), 0);  // 4 is the fastest
+  Close();
+  const std::vector<int> all = Pictures();
+  ExpectRun(all, 0, static_cast<int>(all.size()) - 1);
 }
 
 TEST_F(Replay, AudioOnlyAtNormalSpeed) {

@@ -133,37 +133,86 @@ StoredStream MakeMjpegStream(const StreamOptions& o) {
   return s;
 }
 
+namespace {
+
+void PutNativeHeader(std::vector<uint8_t>& b, uint8_t videoCodec, uint8_t audioCodec, int width,
+                     int height, int frameRate) {
+  PutText(b, "Morvalinder", 11);
+  b.push_back(videoCodec);
+  b.push_back(audioCodec);
+  Put16(b, static_cast<uint16_t>(width));
+  Put16(b, static_cast<uint16_t>(height));
+  b.push_back(0);
+  b.resize(38, 0);
+  b.push_back(static_cast<uint8_t>(frameRate));
+}
+
+void PutNativeUnitHeader(std::vector<uint8_t>& b, const StoredUnit& u, int width, int height) {
+  Put32(b, Word(u));
+  Put16(b, static_cast<uint16_t>(width));
+  Put16(b, static_cast<uint16_t>(height));
+  Put32(b, u.timeStamp);
+}
+
+void PutNativeTrailer(std::vector<uint8_t>& b,
+                      const std::vector<std::pair<uint64_t, uint32_t>>& index) {
+  PutText(b, "BEGININDEX", 10);
+  for (auto& [offset, stamp] : index) {
+    Put64(b, offset);
+    Put32(b, stamp);
+    Put32(b, 0);
+  }
+  Put32(b, static_cast<uint32_t>(index.size()));
+  PutText(b, "ENDINDEX", 8);
+}
+
+}  // namespace
+
 std::vector<uint8_t> WriteNativeBytes(const StoredStream& s, bool withTrailer, uint8_t codecCode,
                                       bool indexAll) {
   std::vector<uint8_t> b;
-  PutText(b, "Morvalinder", 11);
-  b.push_back(codecCode);
-  b.push_back(s.audioCodec);
-  Put16(b, static_cast<uint16_t>(s.width));
-  Put16(b, static_cast<uint16_t>(s.height));
-  b.push_back(0);
-  b.resize(38, 0);
-  b.push_back(static_cast<uint8_t>(s.frameRate));
+  PutNativeHeader(b, codecCode, s.audioCodec, s.width, s.height, s.frameRate);
   std::vector<std::pair<uint64_t, uint32_t>> index;
   for (const StoredUnit& u : s.units) {
     if (u.kind == 0 && (u.type == 7 || indexAll)) index.push_back({b.size(), u.timeStamp});
-    Put32(b, Word(u));
-    Put16(b, static_cast<uint16_t>(s.width));
-    Put16(b, static_cast<uint16_t>(s.height));
-    Put32(b, u.timeStamp);
+    PutNativeUnitHeader(b, u, s.width, s.height);
     b.insert(b.end(), u.data.begin(), u.data.end());
   }
-  if (withTrailer) {
-    PutText(b, "BEGININDEX", 10);
-    for (auto& [offset, stamp] : index) {
-      Put64(b, offset);
-      Put32(b, stamp);
-      Put32(b, 0);
-    }
-    Put32(b, static_cast<uint32_t>(index.size()));
-    PutText(b, "ENDINDEX", 8);
-  }
+  if (withTrailer) PutNativeTrailer(b, index);
   return b;
+}
+
+NativeFileWriter::NativeFileWriter(const std::string& path, uint8_t videoCodec, uint8_t audioCodec,
+                                   int width, int height, int frameRate)
+    : file_(std::fopen(path.c_str(), "wb")), width_(width), height_(height) {
+  std::vector<uint8_t> b;
+  PutNativeHeader(b, videoCodec, audioCodec, width, height, frameRate);
+  ok_ = file_ != nullptr && std::fwrite(b.data(), 1, b.size(), file_) == b.size();
+  offset_ = b.size();
+}
+
+NativeFileWriter::~NativeFileWriter() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void NativeFileWriter::Add(const StoredUnit& u) {
+  if (!ok_) return;
+  if (u.kind == 0 && u.type == 7) index_.push_back({offset_, u.timeStamp});
+  std::vector<uint8_t> b;
+  PutNativeUnitHeader(b, u, width_, height_);
+  ok_ = std::fwrite(b.data(), 1, b.size(), file_) == b.size() &&
+        std::fwrite(u.data.data(), 1, u.data.size(), file_) == u.data.size();
+  offset_ += b.size() + u.data.size();
+}
+
+bool NativeFileWriter::Finish() {
+  if (file_ == nullptr) return false;
+  std::vector<uint8_t> b;
+  PutNativeTrailer(b, index_);
+  ok_ = ok_ && std::fwrite(b.data(), 1, b.size(), file_) == b.size();
+  ok_ = std::fclose(file_) == 0 && ok_;
+  file_ = nullptr;
+  return ok_;
 }
 
 std::vector<uint8_t> WriteLegacyBytes(const StoredStream& s, bool withTrailer) {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kv::test {
@@ -49,6 +51,27 @@ StoredStream MakeMjpegStream(const StreamOptions& options);
 // Index entries for video units of type 7 (also every unit when indexAll).
 std::vector<uint8_t> WriteNativeBytes(const StoredStream& s, bool withTrailer, uint8_t codecCode,
                                       bool indexAll = false);
+// The native layout written unit by unit, for files too large to build in memory.
+class NativeFileWriter {
+ public:
+  NativeFileWriter(const std::string& path, uint8_t videoCodec, uint8_t audioCodec, int width,
+                   int height, int frameRate);
+  ~NativeFileWriter();
+  NativeFileWriter(const NativeFileWriter&) = delete;
+  NativeFileWriter& operator=(const NativeFileWriter&) = delete;
+  // Appends a unit; a video unit of type 7 gets an index entry.
+  void Add(const StoredUnit& u);
+  // Writes the trailer and closes the file; false when any write failed.
+  bool Finish();
+
+ private:
+  std::FILE* file_ = nullptr;
+  int width_, height_;
+  uint64_t offset_ = 0;
+  std::vector<std::pair<uint64_t, uint32_t>> index_;
+  bool ok_ = false;
+};
+
 // The legacy layout: 38-byte text, frame rate, units with 8-byte headers, optional trailer
 // with 8-byte entries.
 std::vector<uint8_t> WriteLegacyBytes(const StoredStream& s, bool withTrailer);

@@ -55,7 +55,7 @@ void AddPanningTexture(I420Picture& pic, int index) {
 
 }  // namespace
 
-YuvPicture MakeTestPicture(int width, int height, int index) {
+YuvPicture MakeTestPicture(int width, int height, int index, int number) {
   YuvPicture p;
   p.width = width;
   p.height = height;
@@ -76,7 +76,7 @@ YuvPicture MakeTestPicture(int width, int height, int index) {
   }
   for (int row = 0; (row + 1) * kSquare <= height; row += 2) {
     for (int bit = 0; bit < kBits && (bit + 1) * kSquare <= width; ++bit) {
-      bool one = ((index >> (kBits - 1 - bit)) & 1) != 0;
+      bool one = (((number >= 0 ? number : index) >> (kBits - 1 - bit)) & 1) != 0;
       Fill(p, bit * kSquare, row * kSquare, kSquare, kSquare,
            one ? Colour{235, 128, 128} : Colour{16, 128, 128});
     }
@@ -176,6 +176,9 @@ EncodedStream EncodeH264OpenH264(const H264Options& o) {
   out.height = o.height;
   ISVCEncoder* encoder = nullptr;
   if (WelsCreateSVCEncoder(&encoder) != 0 || encoder == nullptr) return out;
+  // Only the encoder's errors: its warnings about rate control are expected here.
+  int traceLevel = WELS_LOG_ERROR;
+  encoder->SetOption(ENCODER_OPTION_TRACE_LEVEL, &traceLevel);
   SEncParamExt param;
   encoder->GetDefaultParams(&param);
   param.iUsageType = CAMERA_VIDEO_REAL_TIME;
@@ -187,6 +190,9 @@ EncodedStream EncodeH264OpenH264(const H264Options& o) {
   param.fMaxFrameRate = 25;
   param.uiIntraPeriod = o.intraPeriod;
   param.bEnableFrameSkip = false;
+  // Key pictures only at the intra period, as a camera's encoder sends them (textured
+  // pictures would otherwise look like scene changes).
+  param.bEnableSceneChangeDetect = false;
   param.iMultipleThreadIdc = 1;
   param.iSpatialLayerNum = 1;
   param.iTemporalLayerNum = 1;
@@ -205,7 +211,7 @@ EncodedStream EncodeH264OpenH264(const H264Options& o) {
   int format = videoFormatI420;
   encoder->SetOption(ENCODER_OPTION_DATAFORMAT, &format);
   for (int i = 0; i < o.pictures; ++i) {
-    I420Picture pic = To420(MakeTestPicture(o.width, o.height, i));
+    I420Picture pic = To420(MakeTestPicture(o.width, o.height, i, o.number));
     if (o.texture) AddPanningTexture(pic, i);
     SSourcePicture src{};
     src.iColorFormat = videoFormatI420;
@@ -282,7 +288,7 @@ EncodedStream EncodeH264Avcodec(const H264Options& o, const std::string& name) {
     }
   };
   for (int i = 0; i < o.pictures; ++i) {
-    I420Picture pic = To420(MakeTestPicture(o.width, o.height, i));
+    I420Picture pic = To420(MakeTestPicture(o.width, o.height, i, o.number));
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = o.width;
     frame->height = o.height;

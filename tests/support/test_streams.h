@@ -27,8 +27,9 @@ struct I420Picture {
 
 // Colour bars, a block that moves with the index, and the index (0..255) written as eight
 // 16x16 black/white squares at the left of every other macroblock row, so every slice of
-// a picture carries its own copy of the number.
-YuvPicture MakeTestPicture(int width, int height, int index);
+// a picture carries its own copy of the number. A number of 0 or more is written instead of
+// the index (the block still moves with the index).
+YuvPicture MakeTestPicture(int width, int height, int index, int number = -1);
 I420Picture To420(const YuvPicture& picture);
 
 // The picture number read back from the squares; -1 when the copies disagree (a picture
@@ -58,6 +59,8 @@ struct H264Options {
   // Adds fine detail that pans a little every picture, as camera pictures have, so decoding
   // costs what it costs on real content (the plain pattern is mostly flat colour).
   bool texture = false;
+  // When 0 or more, every picture carries this number instead of its index.
+  int number = -1;
 };
 
 // OpenH264's encoder; every frame is one NAL unit with a 4-byte start code.

@@ -13,5 +13,7 @@ int RunDemo(int argc, char** argv);
 int RunControl(int argc, char** argv);
 // "kvnet talk": two-way talk with a device until the time is up or Ctrl-C.
 int RunTalk(int argc, char** argv);
+// "kvnet export": rewrites a record file into Matroska or MP4; returns the exit code.
+int RunExport(int argc, char** argv);
 
 }  // namespace kvnet

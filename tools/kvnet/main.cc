@@ -40,7 +40,11 @@ void Usage() {
       "          --channel N; --rtsp-udp, --user U, --password P as for the stream)\n"
       "  talk HOST[:PORT] [--tone HZ | --wav FILE] [--play FILE.wav] [--seconds N]\n"
       "          two-way talk: says what the microphone (or the tone or WAV file) gives and\n"
-      "          plays what the device sends (or writes it to FILE.wav)");
+      "          plays what the device sends (or writes it to FILE.wav)\n"
+      "  export FILE OUT.mkv|OUT.mp4\n"
+      "          rewrites a record file into Matroska (every codec as it is) or MP4 (sound as\n"
+      "          AAC), without re-encoding the video; damaged files export as far as they can\n"
+      "          be read");
 }
 
 }  // namespace
@@ -57,6 +61,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], control) == 0) return kvnet::RunControl(argc - 1, argv + 1);
   }
   if (std::strcmp(argv[1], "talk") == 0) return kvnet::RunTalk(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "export") == 0) return kvnet::RunExport(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
     Usage();
     return 0;
