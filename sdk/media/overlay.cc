@@ -112,12 +112,7 @@ int KVNET_CALL DrawOverlay(KVNET_HANDLE handle, void* dc, void* context) {
                       ScaleToWindow(region[2], windowWidth, kRegionSpaceWidth),
                       ScaleToWindow(region[3], windowHeight, kRegionSpaceHeight)};
   };
-  // Rectangles come from the device and the caller: kept inside the region space, so that
-  // scaling them cannot overflow.
-  auto readRegion = [&](int i, int32_t out[4]) {
-    LoadRegion(motion, i, out);
-    ClampRegion(out);
-  };
+  auto readRegion = [&](int i, int32_t out[4]) { LoadRegion(motion, i, out); };
 
   if (flags & 1) {
     for (int i = 0; i < 16; ++i) {
