@@ -100,16 +100,21 @@ TEST(EventReceiverTest, MotionReachesTheCallerTheTableAndTheOverlay) {
       std::lock_guard lock(gCallbackMutex);
       EXPECT_EQ(gCallbackEvents, (std::vector<std::pair<int, int>>{{KV_EVENT_MOTION, 36}}));
     }
-    EXPECT_EQ(client.m_motion.lastMask, 36u) << "other regions' bits are cleared";
-    EXPECT_EQ(
-        std::vector<int32_t>(client.m_motion.info.region[2], client.m_motion.info.region[2] + 4),
-        std::vector<int32_t>(r2, r2 + 4));
-    EXPECT_EQ(
-        std::vector<int32_t>(client.m_motion.info.region[5], client.m_motion.info.region[5] + 4),
-        std::vector<int32_t>(r5, r5 + 4));
-    EXPECT_LE(client.m_motion.lastMotionTick[2] - before, 5000u);
-    EXPECT_EQ(client.m_motion.lastMotionTick[2], client.m_motion.lastMotionTick[5]);
-    EXPECT_EQ(client.m_motion.lastMotionTick[3], 0u);
+    // The table is read as the overlay reads it, one atomic value at a time.
+    MotionRegionTable& table = client.m_motion;
+    auto region = [&table](int i) {
+      int32_t r[4];
+      LoadRegion(table, i, r);
+      return std::vector<int32_t>(r, r + 4);
+    };
+    auto tick = [&table](int i) { return std::atomic_ref(table.lastMotionTick[i]).load(); };
+    auto mask = [&table] { return std::atomic_ref(table.lastMask).load(); };
+    EXPECT_EQ(mask(), 36u) << "other regions' bits are cleared";
+    EXPECT_EQ(region(2), std::vector<int32_t>(r2, r2 + 4));
+    EXPECT_EQ(region(5), std::vector<int32_t>(r5, r5 + 4));
+    EXPECT_LE(tick(2) - before, 5000u);
+    EXPECT_EQ(tick(2), tick(5));
+    EXPECT_EQ(tick(3), 0u);
 
     // The overlay frames both regions in red, scaled to a 352 x 288 window (half the space).
     client.m_videoWindow = 1;
@@ -139,11 +144,8 @@ TEST(EventReceiverTest, MotionReachesTheCallerTheTableAndTheOverlay) {
 
     // Rectangles beyond the region space are clamped before they reach the table.
     AppendLine(control, "raw CMD:MD MCTP/1.0 CS\\n@1@1@7@-100@300@2000000000@500@0\\nEND\\n");
-    ASSERT_TRUE(
-        WaitUntil([&] { return std::atomic_ref(client.m_motion.lastMask).load() == 128u; }));
-    EXPECT_EQ(
-        std::vector<int32_t>(client.m_motion.info.region[7], client.m_motion.info.region[7] + 4),
-        (std::vector<int32_t>{0, 300, 704, 500}));
+    ASSERT_TRUE(WaitUntil([&] { return mask() == 128u; }));
+    EXPECT_EQ(region(7), (std::vector<int32_t>{0, 300, 704, 500}));
   }
   KVNET_Cleanup();
   std::lock_guard lock(gCallbackMutex);
