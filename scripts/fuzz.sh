@@ -26,14 +26,15 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInf
   -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
 cmake --build "$out" -j"$(nproc)" --target decoders_fuzz udp_datagram_fuzz replay_open_fuzz \
-  record_readers_fuzz
+  record_readers_fuzz mctp_replies_fuzz event_stream_fuzz talk_downlink_fuzz
 
 seeds="$out/seeds"
-mkdir -p "$seeds"/{decoders,udp_datagram,replay_open,record_readers}
+mkdir -p "$seeds"/{decoders,udp_datagram,replay_open,record_readers,mctp_replies,event_stream,talk_downlink}
 python3 "$root/scripts/fuzz_seeds.py" "$root/build" "$seeds"
 
 targets=("$@")
-((${#targets[@]})) || targets=(decoders udp_datagram record_readers replay_open)
+((${#targets[@]})) ||
+  targets=(decoders udp_datagram record_readers replay_open mctp_replies event_stream talk_downlink)
 for target in "${targets[@]}"; do
   corpus="$out/corpus/$target"
   findings="$out/findings/$target"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sdk/core/audio_player.h"
+#include "sdk/core/client_control.h"
 #include "sdk/core/client_parts.h"
 #include "sdk/core/library.h"
 #include "sdk/media/bit_rate.h"
@@ -101,6 +102,7 @@ bool CNetClient::Build() {
   if (!m_replay && (m_param.transport < TRANSPORT_RTSP_UDP || m_param.transport > TRANSPORT_UDP)) {
     return false;
   }
+  if (!m_replay && m_param.transport != TRANSPORT_UDP) m_eventReceiver = MakeEventReceiver(*this);
   const ClientPartsFactory& factory = PartsFactory();
   m_source = factory.makeSource ? factory.makeSource(*this) : nullptr;
   if (!m_source) return false;
@@ -137,6 +139,7 @@ void CNetClient::Halt() {
     m_source->Stop();
     m_source->Close();
   }
+  if (m_eventReceiver) m_eventReceiver->Stop();
   if (m_audioPlayer) {
     m_audioPlayer->Stop();
     m_audioPlayer->FreeBuffers();
@@ -146,6 +149,7 @@ void CNetClient::Halt() {
 
 void CNetClient::Destroy() {
   m_source.reset();
+  m_eventReceiver.reset();
   m_audioPlayer.reset();
   m_bitRateMeter.reset();
   m_videoConduit = nullptr;

@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "KvNetClient.h"
+#include "sdk/control/control_seams.h"
 #include "sdk/core/pacing_clock.h"
+#include "sdk/media/motion_regions.h"
 #include "sdk/media/stream_counters.h"
 
 namespace kv {
@@ -19,26 +21,10 @@ class CBufferConduit;
 class CIConduit;
 class IAudioPlayer;
 
-// The motion-region table: the device's settings record, when each region last reported
-// motion, and the last motion mask.
-struct MotionRegionTable {
-  KVNET_MD_INFO info{};
-  uint32_t lastMotionTick[16]{};
-  uint32_t lastMask = 0;
-};
-
-// Ends a two-way talk session; the talk layer supplies the implementation.
-class ITalkSession {
- public:
-  virtual ~ITalkSession() = default;
-  // Sets the stop flag, signals the stop event, closes the socket and joins the thread.
-  virtual void Halt() = 0;
-};
-
-class CNetClient {
+class CNetClient : public IDeviceEventSink {
  public:
   CNetClient();
-  ~CNetClient();
+  ~CNetClient() override;
   CNetClient(const CNetClient&) = delete;
   CNetClient& operator=(const CNetClient&) = delete;
 
@@ -57,6 +43,8 @@ class CNetClient {
 
   // Reports an event to the caller: callback, else posted message, else dropped.
   void Notify(int eventClass, int code);
+  // Motion and alarm reports of the device's event connection.
+  void OnDeviceEvent(int eventClass, int code) override { Notify(eventClass, code); }
 
   KVNET_HANDLE Handle() { return reinterpret_cast<KVNET_HANDLE>(m_self); }
   static CNetClient* FromHandle(KVNET_HANDLE handle) {
@@ -137,6 +125,9 @@ class CNetClient {
   char m_replayPath[260]{};
   // 16. Null while talk is off.
   std::unique_ptr<ITalkSession> m_talk;
+  // 17. The device's event connection (RTSP clients only): the source starts it after PLAY
+  // with the session id and stops it when the stream ends.
+  std::unique_ptr<IEventReceiver> m_eventReceiver;
 };
 
 }  // namespace kv

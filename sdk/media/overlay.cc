@@ -11,6 +11,7 @@
 
 #include "sdk/core/library.h"
 #include "sdk/core/net_client.h"
+#include "sdk/media/motion_regions.h"
 #include "sdk/platform/clock.h"
 
 namespace kv {
@@ -111,9 +112,7 @@ int KVNET_CALL DrawOverlay(KVNET_HANDLE handle, void* dc, void* context) {
                       ScaleToWindow(region[2], windowWidth, kRegionSpaceWidth),
                       ScaleToWindow(region[3], windowHeight, kRegionSpaceHeight)};
   };
-  auto readRegion = [&](int i, int32_t out[4]) {
-    for (int k = 0; k < 4; ++k) out[k] = std::atomic_ref(motion.info.region[i][k]).load();
-  };
+  auto readRegion = [&](int i, int32_t out[4]) { LoadRegion(motion, i, out); };
 
   if (flags & 1) {
     for (int i = 0; i < 16; ++i) {
