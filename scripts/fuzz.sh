@@ -26,6 +26,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInf
   -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
 cmake --build "$out" -j"$(nproc)" --target decoders_fuzz udp_datagram_fuzz replay_open_fuzz \
+  rtsp_answer_fuzz rtp_depacketizers_fuzz interleaved_fuzz \
   record_readers_fuzz mctp_replies_fuzz event_stream_fuzz talk_downlink_fuzz
 
 seeds="$out/seeds"
@@ -34,7 +35,8 @@ python3 "$root/scripts/fuzz_seeds.py" "$root/build" "$seeds"
 
 targets=("$@")
 ((${#targets[@]})) ||
-  targets=(decoders udp_datagram record_readers replay_open mctp_replies event_stream talk_downlink)
+  targets=(decoders udp_datagram record_readers replay_open mctp_replies event_stream talk_downlink
+    rtsp_answer rtp_depacketizers interleaved)
 for target in "${targets[@]}"; do
   corpus="$out/corpus/$target"
   findings="$out/findings/$target"
