@@ -26,14 +26,17 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInf
   -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
 cmake --build "$out" -j"$(nproc)" --target decoders_fuzz udp_datagram_fuzz replay_open_fuzz \
-  record_readers_fuzz
+  rtsp_answer_fuzz rtp_depacketizers_fuzz interleaved_fuzz \
+  record_readers_fuzz mctp_replies_fuzz event_stream_fuzz talk_downlink_fuzz
 
 seeds="$out/seeds"
-mkdir -p "$seeds"/{decoders,udp_datagram,replay_open,record_readers}
+mkdir -p "$seeds"/{decoders,udp_datagram,replay_open,record_readers,mctp_replies,event_stream,talk_downlink}
 python3 "$root/scripts/fuzz_seeds.py" "$root/build" "$seeds"
 
 targets=("$@")
-((${#targets[@]})) || targets=(decoders udp_datagram record_readers replay_open)
+((${#targets[@]})) ||
+  targets=(decoders udp_datagram record_readers replay_open mctp_replies event_stream talk_downlink
+    rtsp_answer rtp_depacketizers interleaved)
 for target in "${targets[@]}"; do
   corpus="$out/corpus/$target"
   findings="$out/findings/$target"
@@ -47,8 +50,8 @@ for target in "${targets[@]}"; do
     echo "== $target for $seconds s"
   fi
   (cd "$findings" &&
-    "$out/fuzz/${target}_fuzz" "${limit[@]}" -max_len=65536 -timeout=10 \
-      -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>"$findings/log" || true)
+    LSAN_OPTIONS=suppressions="$root/fuzz/lsan.supp" "$out/fuzz/${target}_fuzz" "${limit[@]}" \
+      -max_len=65536 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>"$findings/log" || true)
   grep -E "^(stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)|^==[0-9]+==ERROR|LeakSanitizer" \
     "$findings/log" || true
   ls "$findings" | grep -E "^(crash|leak|timeout|oom)-" || echo "$target: no findings"

@@ -4,6 +4,8 @@
 decoders:     small H.264, MJPEG and MPEG-4 streams from ffmpeg, cut into units.
 udp_datagram: datagrams the device simulator sends, captured on loopback.
 replay_open, record_readers: the recordings the demo leaves behind.
+mctp_replies, event_stream, talk_downlink: device replies, event reports and voice frames as
+the device sends them.
 """
 import os
 import re
@@ -118,11 +120,42 @@ def recordings(build, seeds):
                     shutil.copy(path, os.path.join(seeds, target, f"{n}_{name}"))
 
 
+def control(seeds):
+    """Device replies, event streams cut into receives, and downlink voice frames."""
+    md_get = "CMD:MD MCTP/1.0 CS\n" + "".join(
+        f"@2@1@{i}@{i}@{i * 40}@{i * 30}@{i * 40 + 40}@{i * 30 + 30}\n" for i in range(16)) + "END\n"
+    replies = [md_get,
+               "CMD:MD MCTP/1.0 CS\n@3@1@1@0@0@0@0@0\nEND\n",
+               "CMD:ALARM MCTP/1.0 CS\n@1@9@1\nEND\n",
+               "CMD:VCTRL MCTP/1.0 CS\n@1@1@44@5@6@\nEND\n",
+               "CMD:TALK MCTP/1.0 CS\n@1@1@\n",
+               "CMD:ALIVE MCTP/1.0 CS\n@1@1@1\nEND\n"]
+    for n, text in enumerate(replies):
+        with open(os.path.join(seeds, "mctp_replies", f"{n}.txt"), "wb") as f:
+            f.write(text.encode())
+    reports = ["CMD:MD MCTP/1.0 CS\n@1@1@2@10@20@30@40@0\n@1@1@5@50@60@70@80@0\nEND\n",
+               "CMD:ALARM MCTP/1.0 CS\n@2@7\nEND\n",
+               "CMD:ALIVE MCTP/1.0 CS\nEND\n"]
+    for n in range(len(reports)):
+        stream = "".join(reports[n:] + reports[:n]).encode()
+        pieces = b""
+        for at in range(0, len(stream), 37):
+            piece = stream[at:at + 37]
+            pieces += bytes([len(piece)]) + piece
+        with open(os.path.join(seeds, "event_stream", f"{n}.bin"), "wb") as f:
+            f.write(pieces)
+    for generation, words in ((1, 80), (0, 40)):
+        frame = bytes([0, 1]) + struct.pack("<h", words) + bytes(range(256))[:2 * words]
+        with open(os.path.join(seeds, "talk_downlink", f"gen{generation}.bin"), "wb") as f:
+            f.write(bytes([generation]) + frame * 4)
+
+
 def main():
     build, seeds = sys.argv[1], sys.argv[2]
     decoders(seeds)
     udp(build, seeds)
     recordings(build, seeds)
+    control(seeds)
 
 
 if __name__ == "__main__":

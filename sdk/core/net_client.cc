@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "sdk/core/client_control.h"
 #include "sdk/core/client_parts.h"
 #include "sdk/core/library.h"
 #include "sdk/media/audio_player.h"
@@ -103,6 +104,8 @@ bool CNetClient::Build() {
       (m_link.param.transport < TRANSPORT_RTSP_UDP || m_link.param.transport > TRANSPORT_UDP)) {
     return false;
   }
+  if (!m_link.replay && m_link.param.transport != TRANSPORT_UDP)
+    m_eventReceiver = MakeEventReceiver(*this);
   const ClientPartsFactory& factory = PartsFactory();
   m_source = factory.makeSource ? factory.makeSource(*this) : nullptr;
   if (!m_source) return false;
@@ -139,6 +142,7 @@ void CNetClient::Halt() {
     m_source->Stop();
     m_source->Close();
   }
+  if (m_eventReceiver) m_eventReceiver->Stop();
   if (m_audioPlayer) {
     m_audioPlayer->Stop();
     m_audioPlayer->FreeBuffers();
@@ -148,6 +152,7 @@ void CNetClient::Halt() {
 
 void CNetClient::Destroy() {
   m_source.reset();
+  m_eventReceiver.reset();
   m_audioPlayer.reset();
   m_bitRateMeter.reset();
   m_videoConduit = nullptr;

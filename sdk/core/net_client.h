@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "KvNetClient.h"
+#include "sdk/control/control_seams.h"
 #include "sdk/state/client_state.h"
 #include "sdk/state/event_notifier.h"
 #include "sdk/state/stream_counters.h"
@@ -22,18 +23,10 @@ class IAudioPlayer;
 struct DisplayBinding;
 struct SourceContext;
 
-// Ends a two-way talk session; the talk layer supplies the implementation.
-class ITalkSession {
- public:
-  virtual ~ITalkSession() = default;
-  // Sets the stop flag, signals the stop event, closes the socket and joins the thread.
-  virtual void Halt() = 0;
-};
-
-class CNetClient final : public IEventNotifier {
+class CNetClient final : public IEventNotifier, public IDeviceEventSink {
  public:
   CNetClient();
-  ~CNetClient();
+  ~CNetClient() override;
   CNetClient(const CNetClient&) = delete;
   CNetClient& operator=(const CNetClient&) = delete;
 
@@ -52,6 +45,8 @@ class CNetClient final : public IEventNotifier {
 
   // Reports an event to the caller: callback, else posted message, else dropped.
   void Notify(int eventClass, int code) override;
+  // Motion and alarm reports of the device's event connection.
+  void OnDeviceEvent(int eventClass, int code) override { Notify(eventClass, code); }
 
   KVNET_HANDLE Handle() const override { return reinterpret_cast<KVNET_HANDLE>(m_self); }
   static CNetClient* FromHandle(KVNET_HANDLE handle) {
@@ -84,6 +79,9 @@ class CNetClient final : public IEventNotifier {
   std::unique_ptr<CBitRate> m_bitRateMeter;
   // Null while talk is off.
   std::unique_ptr<ITalkSession> m_talk;
+  // The device's event connection (RTSP clients only): the source starts it after PLAY
+  // with the session id and stops it when the stream ends.
+  std::unique_ptr<IEventReceiver> m_eventReceiver;
 };
 
 }  // namespace kv

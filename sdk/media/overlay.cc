@@ -12,6 +12,7 @@
 #include "sdk/platform/clock.h"
 #include "sdk/state/client_state.h"
 #include "sdk/state/library_state.h"
+#include "sdk/state/motion_regions.h"
 
 namespace kv {
 
@@ -111,9 +112,7 @@ int KVNET_CALL DrawOverlay(KVNET_HANDLE handle, void* dc, void* context) {
                       ScaleToWindow(region[2], windowWidth, kRegionSpaceWidth),
                       ScaleToWindow(region[3], windowHeight, kRegionSpaceHeight)};
   };
-  auto readRegion = [&](int i, int32_t out[4]) {
-    for (int k = 0; k < 4; ++k) out[k] = std::atomic_ref(motion.info.region[i][k]).load();
-  };
+  auto readRegion = [&](int i, int32_t out[4]) { LoadRegion(motion, i, out); };
 
   if (flags & 1) {
     for (int i = 0; i < 16; ++i) {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -663,6 +664,14 @@ bool Socket::SetReuseAddress(bool on) {
   Use use(*this);
   int error = EBADF;
   if (use.ok() && setOption(use.fd(), SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0, &error)) return true;
+  setError(error);
+  return false;
+}
+
+bool Socket::SetNoDelay(bool on) {
+  Use use(*this);
+  int error = EBADF;
+  if (use.ok() && setOption(use.fd(), IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0, &error)) return true;
   setError(error);
   return false;
 }

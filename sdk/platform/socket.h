@@ -115,6 +115,8 @@ class Socket {
   int ReceiveBufferSize() const;  // -1 on failure
   int SendBufferSize() const;
   bool SetReuseAddress(bool on);
+  // TCP only: sends small writes at once instead of gathering them.
+  bool SetNoDelay(bool on);
   bool SetNonBlocking(bool on);
 
   SocketAddress LocalAddress() const;

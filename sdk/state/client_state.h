@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "KvNetClient.h"
+#include "sdk/state/motion_regions.h"
 #include "sdk/state/pacing_clock.h"
 
 namespace kv {
@@ -37,14 +38,6 @@ struct StreamDescription {
 struct SoundState {
   std::atomic<int32_t> on{0};
   std::atomic<int32_t> ended{0};
-};
-
-// The motion-region table: the device's settings record, when each region last reported
-// motion, and the last motion mask.
-struct MotionRegionTable {
-  KVNET_MD_INFO info{};
-  uint32_t lastMotionTick[16]{};
-  uint32_t lastMask = 0;
 };
 
 // What is drawn, where and how, and what the decode worker reports back.

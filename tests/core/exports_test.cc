@@ -249,7 +249,7 @@ TEST_F(RunningClient, ReplayTransport) {
   EXPECT_EQ(KVNET_ReplayCurTime(handle_), 40u);
 }
 
-TEST_F(RunningClient, UnbuiltFeaturesReportFailure) {
+TEST_F(RunningClient, UdpClientsHaveNoCommandChannel) {
   EXPECT_EQ(KVNET_ClientPTZCtrl(handle_, 1, 1), 0);
   EXPECT_EQ(KVNET_ClientStartTalk(handle_), 0);
   KVNET_ClientStopTalk(handle_);

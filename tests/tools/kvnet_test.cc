@@ -595,6 +595,15 @@ TEST_F(KvnetTest, BadCommandLinesAreRefusedWithUsage) {
       {"replay", "a.rec", "--screenshot", "/tmp/s.png"},                 // no window
       {"replay", "a.rec", "--loop"},                                     // unknown option
       {"demo", "--bogus"},
+      {"ptz", "127.0.0.1:9", "1"},                         // no parameter
+      {"ptz", "127.0.0.1:9", "1", "x"},                    // not a number
+      {"md", "get"},                                       // no address
+      {"md", "twist", "127.0.0.1:9"},                      // no such operation
+      {"md", "save", "127.0.0.1:9", "16:0,0,1,1"},         // no region 16
+      {"vparam", "set", "127.0.0.1:9", "1", "2"},          // three values
+      {"alarm-reset", "127.0.0.1:9", "--channel", "999"},  // no such channel
+      {"talk", "127.0.0.1:9", "--tone", "9000"},           // beyond 4 kHz
+      {"talk", "--seconds", "2"},                          // no address
       {"nonsense"}};
   for (const std::vector<std::string>& arguments : cases) {
     std::vector<std::string> args = {KvnetBinary()};

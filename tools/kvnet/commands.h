@@ -9,6 +9,10 @@ int RunLive(int argc, char** argv);
 int RunReplay(int argc, char** argv);
 // "kvnet demo": runs a simulated camera and a live client against it; returns the exit code.
 int RunDemo(int argc, char** argv);
+// "kvnet ptz", "md", "alarm-reset", "vparam": one device-control command (argv[0] names it).
+int RunControl(int argc, char** argv);
+// "kvnet talk": two-way talk with a device until the time is up or Ctrl-C.
+int RunTalk(int argc, char** argv);
 // "kvnet export": rewrites a record file into Matroska or MP4; returns the exit code.
 int RunExport(int argc, char** argv);
 

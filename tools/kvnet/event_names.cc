@@ -73,7 +73,12 @@ std::string EventCodeName(int eventClass, int code) {
   if (eventClass == KV_EVENT_MOTION) {
     char mask[16];
     std::snprintf(mask, sizeof mask, "0x%04X", static_cast<unsigned>(code) & 0xFFFFu);
-    return std::string("regions ") + mask;
+    // The moving regions by number, as the overlay labels them: "regions 0x0024 (2 5)".
+    std::string list;
+    for (int i = 0; i < 16; ++i) {
+      if ((code >> i) & 1) list += (list.empty() ? "" : " ") + std::to_string(i);
+    }
+    return std::string("regions ") + mask + " (" + (list.empty() ? "none" : list) + ")";
   }
   return std::to_string(code);
 }

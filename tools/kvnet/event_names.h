@@ -8,8 +8,8 @@ namespace kvnet {
 // "LINK", "MOTION", "ALARM", "RECORD", "REPLAY_END", or "class N".
 std::string EventClassName(int eventClass);
 // The code's name for link and record events ("LINK_CONNECTED", "REC_TIME_UP"), the region mask
-// in hex for motion, the value for alarms, nothing for the end of a replay (its code is always 0),
-// otherwise the number.
+// in hex with the region numbers for motion ("regions 0x0024 (2 5)"), the value for alarms, nothing
+// for the end of a replay (its code is always 0), otherwise the number.
 std::string EventCodeName(int eventClass, int code);
 // "LINK_CONNECTED" ... "LINK_AUTH_FAILED", "INVALID" for KVNET_INVALID_STATE, else the number.
 std::string ClientStateName(int state);

@@ -1,0 +1,69 @@
+// CTalk2VS: one client's two-way talk session. Its thread connects to the device's control
+// port, asks for a talk channel with "CMD:TALK", runs a send worker (and a receive worker when
+// the device sends audio) on that connection, and reconnects whenever either direction fails,
+// every 10 s while the device refuses, until the session is halted.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "sdk/control/command_socket.h"
+#include "sdk/control/control_seams.h"
+#include "sdk/control/talk_frames.h"
+#include "sdk/control/talk_workers.h"
+#include "sdk/platform/event.h"
+#include "sdk/platform/jthread.h"
+
+namespace kv {
+
+struct TalkSettings {
+  DeviceEndpoint device;
+  // The client's device-generation flag, read at every connection (null: 0).
+  const std::atomic<int32_t>* deviceGeneration = nullptr;
+  // Wave devices (empty: the defaults, KVNET_AUDIO_IN / KVNET_AUDIO_OUT).
+  std::string captureDevice;
+  std::string playbackDevice;
+  // Time between two connection attempts.
+  uint32_t retryMs = 10000;
+};
+
+class CTalk2VS : public platform::JThread, public ITalkSession {
+ public:
+  explicit CTalk2VS(TalkSettings settings);
+  ~CTalk2VS() override;
+
+  // Starts the session thread; false when it could not be started.
+  bool StartSession();
+  // ITalkSession: stop flag, stop event, socket closed (unblocking the workers), join.
+  void Halt() override;
+
+  // Observations for tests and tools.
+  bool deviceSendsAudio() const { return deviceSendsAudio_.load(); }
+  uint32_t connections() const { return connections_.load(); }
+  uint32_t attempts() const { return attempts_.load(); }
+
+ protected:
+  int ThreadMain() override;
+
+ private:
+  bool connectAndRequest();
+  void stopWorkers();
+
+  TalkSettings settings_;
+  CommandSocket socket_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> deviceSendsAudio_{false};
+  TalkCodec codec_{};  // of the current connection; session thread only
+  platform::Event stopEvent_{true, false};
+  platform::Event sendFailed_{true, false};
+  platform::Event receiveFailed_{true, false};
+  std::unique_ptr<CSendThread> send_;
+  std::unique_ptr<CRecvThread> recv_;
+  std::atomic<uint32_t> connections_{0};
+  std::atomic<uint32_t> attempts_{0};
+};
+
+}  // namespace kv
