@@ -27,8 +27,11 @@ KVNET_API int KVNET_CALL KVNET_ClientStartView(KVNET_HANDLE handle) {
 
 KVNET_API int KVNET_CALL KVNET_ClientStopView(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
-    c.m_viewState.view = 0;
-    while (c.m_viewState.drawing.load() != 0) kv::platform::Sleep(1);
+    kv::ViewState& view = c.m_viewState;
+    view.view = 0;
+    // The worker looks at the view again after raising the drawing flag, so once the flag
+    // is down nothing more is drawn.
+    view.drawingEnded.Wait([&] { return view.drawing.load() == 0; });
     return 1;
   });
 }

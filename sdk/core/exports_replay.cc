@@ -19,6 +19,7 @@ extern "C" {
 KVNET_API int KVNET_CALL KVNET_ReplayPause(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
     c.m_replayControl.state = 1;
+    c.m_replayControl.changed.Notify();
     return 1;
   });
 }
@@ -26,6 +27,7 @@ KVNET_API int KVNET_CALL KVNET_ReplayPause(KVNET_HANDLE handle) {
 KVNET_API int KVNET_CALL KVNET_ReplayContinue(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
     c.m_replayControl.state = 0;
+    c.m_replayControl.changed.Notify();
     return 1;
   });
 }
@@ -34,6 +36,7 @@ KVNET_API int KVNET_CALL KVNET_ReplayStepByStep(KVNET_HANDLE handle) {
   return WithClient(handle, 0, [](CNetClient& c) {
     c.m_replayControl.state = 2;
     c.m_replayControl.stepRequest = 1;
+    c.m_replayControl.changed.Notify();
     return 1;
   });
 }
@@ -80,6 +83,7 @@ KVNET_API int KVNET_CALL KVNET_ReplaySeek(KVNET_HANDLE handle, unsigned int seco
     c.m_replayControl.curTime = t;
     c.m_replayControl.seekPending = 1;
     if (c.m_replayControl.state.load() == 1) c.m_replayControl.seekWhilePaused = 1;
+    c.m_replayControl.changed.Notify();
     return 1;
   });
 }

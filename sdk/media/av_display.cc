@@ -24,6 +24,10 @@ constexpr uint8_t kNalSps = 7;
 constexpr size_t kMpeg4HeaderFrameLimit = 32;
 // The pause after a picture of a kind that is not shown.
 constexpr uint32_t kNotShownSleepMs = 10;
+// While paused or stepping, a capture request is served at least this often.
+constexpr uint32_t kPausedCapturePeriodMs = 100;
+// How long a seek asked for while paused is waited for.
+constexpr uint32_t kSeekWhilePausedWaitMs = 1000;
 
 std::mutex gSnapshotMutex;
 SnapshotHook& Snapshot() {
@@ -82,6 +86,8 @@ int CAVDisplay::RequestCapture(const char* path) {
   platform::FlaggedLock lock(m_captureLock);
   std::memcpy(field, path, length + 1);
   m_captureRequest = 1;
+  // A paused or stepping worker serves it now rather than at the end of its period.
+  if (m_replay != nullptr) m_replay->changed.Notify();
   return 1;
 }
 
@@ -115,7 +121,7 @@ void CAVDisplay::ReleaseDecoder() {
 }
 
 void CAVDisplay::StopWorker() {
-  m_stop = 1;
+  SetStopFlag();
   if (HasHandle()) {
     WaitForEnd(platform::kInfinite);
     CloseHandle();
@@ -162,7 +168,11 @@ void CAVDisplay::showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* 
   // waits for the flag, so look again before drawing.
   if (m_view->view.load() == 1)
     m_renderer->Render(window, y, u, v, yStride, uvStride, width, height);
-  m_view->drawing = 0;
+  endDrawing();
+}
+
+void CAVDisplay::endDrawing() {
+  if (m_view->drawing.exchange(0) != 0) m_view->drawingEnded.Notify();
 }
 
 void CAVDisplay::serveCapture(const SnapshotPicture* picture) {
@@ -182,41 +192,50 @@ void CAVDisplay::serveCapture(const SnapshotPicture* picture) {
 }
 
 bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry& entry) {
-  m_replay->curTime = (static_cast<uint32_t>(entry.timestamp) - m_replay->baseTime.load()) / 1000u;
+  ReplayControl& r = *m_replay;
+  r.curTime = (static_cast<uint32_t>(entry.timestamp) - r.baseTime.load()) / 1000u;
   bool waited = false;
-  while (m_replay->state.load() == 1 && m_stop.load() == 0) {
+  while (r.state.load() == 1 && m_stop.load() == 0) {
     waited = true;
-    if (m_replay->seekWhilePaused.load() != 0) {
-      m_replay->seekWhilePaused = 0;
-      for (int i = 0; i < 10 && m_replay->seekPending.load() != 0; ++i) platform::Sleep(100);
+    if (r.seekWhilePaused.load() != 0) {
+      r.seekWhilePaused = 0;
+      // The source serves the seek; its next picture is the one to hold.
+      r.changed.WaitFor(kSeekWhilePausedWaitMs, [&] { return r.seekPending.load() == 0; });
       break;
     }
     serveCapture(picture);
-    platform::Sleep(100);
+    // Within the capture period a request, a seek, a continue or a stop wakes the worker.
+    r.changed.WaitFor(kPausedCapturePeriodMs, [&] {
+      return r.state.load() != 1 || m_stop.load() != 0 || r.seekWhilePaused.load() != 0 ||
+             m_captureRequest.load() != 0;
+    });
   }
-  if (m_replay->state.load() == 2) {
+  if (r.state.load() == 2) {
     while (true) {
       waited = true;
       if (m_stop.load() != 0) break;
       serveCapture(picture);
-      platform::Sleep(100);
-      if (m_replay->stepRequest.load() != 0) {
-        m_replay->stepRequest = 0;
+      r.changed.WaitFor(kPausedCapturePeriodMs, [&] {
+        return r.stepRequest.load() != 0 || r.state.load() != 2 || m_stop.load() != 0 ||
+               m_captureRequest.load() != 0;
+      });
+      if (r.stepRequest.load() != 0) {
+        r.stepRequest = 0;
         break;
       }
-      if (m_replay->state.load() != 2) break;
+      if (r.state.load() != 2) break;
     }
   }
   if (waited) {
-    m_replay->pacing.count = 0;
-    m_replay->pacing.startTime = PacingNow();
+    r.pacing.count = 0;
+    r.pacing.startTime = PacingNow();
   }
   return waited;
 }
 
 void CAVDisplay::afterPicture(const SnapshotPicture& picture, const FrameEntry& entry,
                               bool speedClock, int speed) {
-  m_view->drawing = 0;
+  endDrawing();
   serveCapture(&picture);
   ++m_counters->frameCount;
   if (speedClock) {
@@ -361,7 +380,7 @@ int CAVDisplay::decodeLoop() {
           m_decoder->Close();
           break;
       }
-      m_view->drawing = 0;
+      endDrawing();
       continue;
     }
     if (!m_decoder->IsOpen()) {

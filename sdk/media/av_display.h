@@ -56,7 +56,11 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
   void ReleaseDecoder();
   // Stop flag, wait for the thread, close it, release the decoder.
   void StopWorker();
-  void SetStopFlag() { m_stop = 1; }
+  // Asks the loop to end and wakes a paused or stepping worker.
+  void SetStopFlag() {
+    m_stop = 1;
+    if (m_replay != nullptr) m_replay->changed.Notify();
+  }
 
   // What the display exports reach; null before Bind.
   IDisplayControl* Control();
@@ -97,6 +101,8 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
                     FrameEntry* entry, int32_t* framesLeft);
   // Logs a picture larger than the configured size; true when it is.
   bool pictureTooLarge(int width, int height);
+  // Lowers the drawing flag and wakes whoever waits for it.
+  void endDrawing();
   void showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
                    int width, int height);
   // Saves the picture when a capture is requested, under the capture lock.

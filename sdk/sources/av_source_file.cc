@@ -397,6 +397,7 @@ bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
     moved = true;
   }
   m_replay->seekPending = 0;
+  m_replay->changed.Notify();
   return moved;
 }
 
@@ -446,6 +447,7 @@ bool CAVSource_File::serveAviSeek(uint64_t* p) {
         AviChunkReadable(e, m_input->Size(), m_readBufferSize) &&
         m_input->ReadExact(uint64_t{e.offset} + 8, m_readBuffer.get(), e.length)) {
       m_replay->seekPending = 0;
+      m_replay->changed.Notify();
       m_videoConduit->Write(m_readBuffer.get(), static_cast<int32_t>(e.length), 1,
                             static_cast<int32_t>(AviEntryTime(at + kAviEntrySize, m_avi.p0)), 0);
     }
@@ -453,6 +455,7 @@ bool CAVSource_File::serveAviSeek(uint64_t* p) {
     moved = true;
   }
   m_replay->seekPending = 0;
+  m_replay->changed.Notify();
   return moved;
 }
 

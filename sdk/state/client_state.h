@@ -10,6 +10,7 @@
 #include "KvNetClient.h"
 #include "sdk/state/motion_regions.h"
 #include "sdk/state/pacing_clock.h"
+#include "sdk/state/state_signal.h"
 
 namespace kv {
 
@@ -57,6 +58,8 @@ struct ViewState {
   std::atomic<int32_t> preBufferDepth{0};  // frames held back before decoding
   std::atomic<int32_t> framesWaiting{0};
   std::atomic<int32_t> recreateDecoder{0};  // a source asks for a new decoder
+  // Notified when drawing ends: KVNET_ClientStopView waits on it.
+  StateSignal drawingEnded;
 };
 
 // Replay transport: pacing, speed, pause and step, the position and seeking.
@@ -71,6 +74,9 @@ struct ReplayControl {
   std::atomic<uint32_t> seekTarget{0};
   std::atomic<int32_t> seekPending{0};
   std::atomic<int32_t> seekWhilePaused{0};
+  // Notified when the transport changes (pause, continue, step, seek, a seek served): the
+  // paused or stepping decode worker waits on it.
+  StateSignal changed;
 };
 
 // Where the two recordings go and how long they last (milliseconds). Written under the

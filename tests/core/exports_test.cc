@@ -197,7 +197,9 @@ TEST_F(RunningClient, StopViewWaitsForTheDrawingFlag) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_FALSE(returned.load());
+  // What the decode worker does when a picture is drawn: the flag down, then the signal.
   client_->m_viewState.drawing = 0;
+  client_->m_viewState.drawingEnded.Notify();
   caller.join();
   EXPECT_TRUE(returned.load());
 }
