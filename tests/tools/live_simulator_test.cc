@@ -69,6 +69,17 @@ int Count(int eventClass, int code) {
 }
 
 // The simulator's frame counter: 16 cells across the bottom eighth, most significant first.
+// Waits until `done` holds or ten seconds pass; a loaded machine drains the stream late.
+template <typename Condition>
+bool WaitUntil(Condition done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
 int ReadCounter(const kv::platform::PresentedImage& image) {
   int number = 0;
   const int y = image.height - image.height / 16;
@@ -160,9 +171,13 @@ TEST_P(EveryCodec, PicturesAndToneArrive) {
   const int sent = RunKvdevice(Target() + " --realtime --duration 2.5 --codec " + c.video +
                                " --audio " + c.audio + " --size 352x288 --fps 25 --quiet");
   ASSERT_GT(sent, 50);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
-  EXPECT_GE(Pictures(), static_cast<uint32_t>(sent) * 9 / 10) << c.video;
   kv::platform::PresentedImage image;
+  WaitUntil([&] {
+    return Pictures() >= static_cast<uint32_t>(sent) * 9 / 10 &&
+           kv::platform::HeadlessDisplay::Get().GetPresented(window_, &image) &&
+           ReadCounter(image) >= sent - 3;
+  });
+  EXPECT_GE(Pictures(), static_cast<uint32_t>(sent) * 9 / 10) << c.video;
   ASSERT_TRUE(kv::platform::HeadlessDisplay::Get().GetPresented(window_, &image));
   const int shown = ReadCounter(image);
   EXPECT_GE(shown, sent - 3) << "last picture drawn";
@@ -239,7 +254,7 @@ TEST_F(LiveSimulator, AnotherHostIsIgnoredAndStreamChangesResynchronise) {
   ASSERT_GT(RunKvdevice(Target() + " --realtime --duration 2.2 --stream-change 1 --audio none "
                                    "--quiet"),
             0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  WaitUntil([&] { return Count(KV_EVENT_LINK, LINK_CONNECTED) >= 3 && Pictures() > 40u; });
   EXPECT_GE(Count(KV_EVENT_LINK, LINK_CONNECTED), 3);
   EXPECT_GT(Pictures(), 40u);
 }

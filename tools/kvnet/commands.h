@@ -15,5 +15,7 @@ int RunControl(int argc, char** argv);
 int RunTalk(int argc, char** argv);
 // "kvnet export": rewrites a record file into Matroska or MP4; returns the exit code.
 int RunExport(int argc, char** argv);
+// Silences libavcodec's log (linked for export) unless KVNET_DEBUG is set.
+void QuietLibavcodecUnlessDebug();
 
 }  // namespace kvnet

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 extern "C" {
@@ -56,6 +57,14 @@ const char* CodecName(uint8_t codec) {
 }
 
 }  // namespace
+
+void QuietLibavcodecUnlessDebug() {
+  // kvnet links libavcodec for export, so the library finds it loaded by its host and leaves its
+  // log alone; as that host, kvnet keeps the library's promise: a damaged stream's complaints
+  // stay off standard error unless KVNET_DEBUG asks for them.
+  const char* debug = std::getenv("KVNET_DEBUG");
+  if (debug == nullptr || *debug == '\0') av_log_set_level(AV_LOG_QUIET);
+}
 
 int RunExport(int argc, char** argv) {
   if (argc != 3) {

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
+  kvnet::QuietLibavcodecUnlessDebug();
   if (std::strcmp(argv[1], "live") == 0) return kvnet::RunLive(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "replay") == 0) return kvnet::RunReplay(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "demo") == 0) return kvnet::RunDemo(argc - 1, argv + 1);
