@@ -28,7 +28,7 @@ class CommandSocket {
   // Closes the socket and refuses every later Create: the stopping thread's way to make sure
   // a worker between two attempts cannot open a new connection behind its back.
   void Abort();
-  bool IsOpen() const { return socket_.IsOpen(); }
+  bool IsOpen() const { return m_socket.IsOpen(); }
 
   int SetNoDelay();
   // 8192 and 16384 bytes; 1 (and nothing done) on a closed socket.
@@ -45,19 +45,19 @@ class CommandSocket {
   // Whether the last failed call timed out.
   bool LastCallTimedOut() const;
 
-  int connectTimeoutMs() const { return connectMs_; }
-  int sendTimeoutMs() const { return sendMs_; }
-  int receiveTimeoutMs() const { return receiveMs_.load(); }
-  bool noDelay() const { return noDelay_ != 0; }
+  int connectTimeoutMs() const { return m_connectMs; }
+  int sendTimeoutMs() const { return m_sendMs; }
+  int receiveTimeoutMs() const { return m_receiveMs.load(); }
+  bool noDelay() const { return m_noDelay != 0; }
 
  private:
-  platform::Socket socket_;
-  std::mutex openMutex_;  // orders Create against Abort
-  bool aborted_ = false;
-  int connectMs_ = 0;
-  int sendMs_ = 0;
-  std::atomic<int> receiveMs_{0};
-  int noDelay_ = 0;
+  platform::Socket m_socket;
+  std::mutex m_openMutex;  // orders Create against Abort
+  bool m_aborted = false;
+  int m_connectMs = 0;
+  int m_sendMs = 0;
+  std::atomic<int> m_receiveMs{0};
+  int m_noDelay = 0;
 };
 
 struct CommandTimeouts {

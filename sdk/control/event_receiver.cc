@@ -16,28 +16,29 @@ constexpr CommandTimeouts kLoginTimeouts{1000, 10000, 10000};
 
 CEventReceiver2::CEventReceiver2(DeviceEndpoint device, MotionRegionTable* table,
                                  IDeviceEventSink* sink, EventReceiverTiming timing)
-    : device_(std::move(device)), table_(table), sink_(sink), timing_(std::move(timing)) {}
+    : m_device(std::move(device)), m_table(table), m_sink(sink), m_timing(std::move(timing)) {}
 
 CEventReceiver2::~CEventReceiver2() {
   StopReceiver();
-  socket_.Close();
+  m_socket.Close();
 }
 
 uint32_t CEventReceiver2::now() const {
-  return timing_.tickCount ? timing_.tickCount() : platform::GetTickCount();
+  return m_timing.tickCount ? m_timing.tickCount() : platform::GetTickCount();
 }
 
 int CEventReceiver2::LogIn(const std::string& sessionId) {
-  if (!OpenCommandConnection(socket_, device_.host, device_.port, kLoginTimeouts)) return 0;
-  const std::string request = LoginRequest(sessionId, device_.channel);
+  if (!OpenCommandConnection(m_socket, m_device.host, m_device.port, kLoginTimeouts)) return 0;
+  const std::string request = LoginRequest(sessionId, m_device.channel);
   char reply[kMctpReplyCapacity + 1];
   long got = -1;
-  if (socket_.Send(request.data(), request.size()) == static_cast<long>(request.size())) {
-    got = socket_.Receive(reply, kMctpReplyCapacity);
+  if (m_socket.Send(request.data(), request.size()) == static_cast<long>(request.size())) {
+    got = m_socket.Receive(reply, kMctpReplyCapacity);
   }
   reply[got > 0 ? got : 0] = '\0';
-  if (got < 0 || !CheckLoginReply(reply) || !socket_.SetReceiveTimeout(timing_.receiveTimeoutMs)) {
-    socket_.Close();
+  if (got < 0 || !CheckLoginReply(reply) ||
+      !m_socket.SetReceiveTimeout(m_timing.receiveTimeoutMs)) {
+    m_socket.Close();
     return 0;
   }
   return 1;
@@ -45,46 +46,46 @@ int CEventReceiver2::LogIn(const std::string& sessionId) {
 
 bool CEventReceiver2::Start(const std::string& sessionId) {
   StopReceiver();
-  stop_ = 0;
+  m_stop = 0;
   if (!LogIn(sessionId)) return false;
   if (JThread::Start() != 0) {
-    socket_.Close();
+    m_socket.Close();
     return false;
   }
   return true;
 }
 
 void CEventReceiver2::StopReceiver() {
-  stop_ = 1;
-  socket_.Close();
+  m_stop = 1;
+  m_socket.Close();
   WaitForEnd();
   CloseHandle();
 }
 
 int CEventReceiver2::ThreadMain() {
   ThreadStarted();
-  keepAlivesSent_ = 0;
+  m_keepAlivesSent = 0;
   EventStreamBuffer held;
   bool keptAlive = false;
   uint32_t lastKeepAlive = 0;
   const size_t keepAliveLength = std::strlen(kKeepAliveRequest);
   for (;;) {
     const uint32_t tick = now();
-    if (!keptAlive || tick - lastKeepAlive >= timing_.keepAliveMs) {
-      if (socket_.Send(kKeepAliveRequest, keepAliveLength) != static_cast<long>(keepAliveLength)) {
+    if (!keptAlive || tick - lastKeepAlive >= m_timing.keepAliveMs) {
+      if (m_socket.Send(kKeepAliveRequest, keepAliveLength) != static_cast<long>(keepAliveLength)) {
         break;
       }
       keptAlive = true;
       lastKeepAlive = tick;
-      ++keepAlivesSent_;
+      ++m_keepAlivesSent;
     }
 
     held.DiscardIfFull();
-    const long got = socket_.Receive(held.WritePointer(), held.Room());
+    const long got = m_socket.Receive(held.WritePointer(), held.Room());
     // The device closed the connection: nothing more will come, so the thread ends here
     // rather than spinning on empty receives.
     if (got == 0) break;
-    if (got < 0 && !socket_.LastCallTimedOut()) break;
+    if (got < 0 && !m_socket.LastCallTimedOut()) break;
     if (got > 0) {
       held.Commit(static_cast<size_t>(got));
       bool endThread = false;
@@ -92,7 +93,7 @@ int CEventReceiver2::ThreadMain() {
       while (!endThread && held.NextMessage(&message)) handle(message, &endThread);
       if (endThread) break;
     }
-    if (stop_ != 0) break;
+    if (m_stop != 0) break;
   }
   return kExitValue;
 }
@@ -107,15 +108,15 @@ void CEventReceiver2::handle(const std::string& message, bool* endThread) {
         int32_t rect[4];
         std::memcpy(rect, event.regions[i], sizeof rect);
         ClampRegion(rect);
-        StoreRegion(*table_, i, rect);
-        std::atomic_ref(table_->lastMotionTick[i]).store(tick);
+        StoreRegion(*m_table, i, rect);
+        std::atomic_ref(m_table->lastMotionTick[i]).store(tick);
       }
-      std::atomic_ref(table_->lastMask).store(event.mask);
-      if (sink_ != nullptr) sink_->OnDeviceEvent(KV_EVENT_MOTION, static_cast<int>(event.mask));
+      std::atomic_ref(m_table->lastMask).store(event.mask);
+      if (m_sink != nullptr) m_sink->OnDeviceEvent(KV_EVENT_MOTION, static_cast<int>(event.mask));
       break;
     }
     case EventMessage::Kind::kAlarm:
-      if (sink_ != nullptr) sink_->OnDeviceEvent(KV_EVENT_ALARM, event.alarmCode);
+      if (m_sink != nullptr) m_sink->OnDeviceEvent(KV_EVENT_ALARM, event.alarmCode);
       break;
     case EventMessage::Kind::kEndThread:
       *endThread = true;

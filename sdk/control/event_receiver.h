@@ -11,8 +11,8 @@
 #include "sdk/control/command_socket.h"
 #include "sdk/control/control_seams.h"
 #include "sdk/control/event_stream.h"
-#include "sdk/state/motion_regions.h"
 #include "sdk/platform/jthread.h"
+#include "sdk/state/motion_regions.h"
 
 namespace kv {
 
@@ -43,7 +43,7 @@ class CEventReceiver2 : public platform::JThread, public IEventReceiver {
   bool IsRunning() const override { return JThread::IsRunning(); }
 
   // Keep-alives sent by the current or last thread (tests and diagnostics).
-  uint32_t keepAlivesSent() const { return keepAlivesSent_.load(); }
+  uint32_t keepAlivesSent() const { return m_keepAlivesSent.load(); }
 
  protected:
   int ThreadMain() override;
@@ -52,13 +52,13 @@ class CEventReceiver2 : public platform::JThread, public IEventReceiver {
   uint32_t now() const;
   void handle(const std::string& message, bool* endThread);
 
-  DeviceEndpoint device_;
-  MotionRegionTable* table_;
-  IDeviceEventSink* sink_;
-  EventReceiverTiming timing_;
-  std::atomic<int32_t> stop_{0};
-  CommandSocket socket_;
-  std::atomic<uint32_t> keepAlivesSent_{0};
+  DeviceEndpoint m_device;
+  MotionRegionTable* m_table;
+  IDeviceEventSink* m_sink;
+  EventReceiverTiming m_timing;
+  std::atomic<int32_t> m_stop{0};
+  CommandSocket m_socket;
+  std::atomic<uint32_t> m_keepAlivesSent{0};
 };
 
 }  // namespace kv

@@ -10,25 +10,25 @@
 namespace kv {
 
 void EventStreamBuffer::Commit(size_t n) {
-  held_ += n < Room() ? n : Room();
-  buffer_[held_] = '\0';
+  m_held += n < Room() ? n : Room();
+  m_buffer[m_held] = '\0';
 }
 
 void EventStreamBuffer::drop(size_t n) {
-  std::memmove(buffer_, buffer_ + n, held_ - n);
-  held_ -= n;
-  buffer_[held_] = '\0';
+  std::memmove(m_buffer, m_buffer + n, m_held - n);
+  m_held -= n;
+  m_buffer[m_held] = '\0';
 }
 
 bool EventStreamBuffer::NextMessage(std::string* message) {
-  while (held_ > 0) {
-    const std::string_view text(buffer_, held_);
+  while (m_held > 0) {
+    const std::string_view text(m_buffer, m_held);
     const size_t cmd = text.find("CMD");
     const size_t end = text.find("END\n");
     if (cmd == std::string_view::npos || end == std::string_view::npos) return false;
     const size_t consumed = end + 4;
     const bool complete = end > cmd;
-    if (complete) message->assign(buffer_ + cmd, consumed - cmd);
+    if (complete) message->assign(m_buffer + cmd, consumed - cmd);
     drop(consumed);
     if (complete) return true;
   }
@@ -36,8 +36,8 @@ bool EventStreamBuffer::NextMessage(std::string* message) {
 }
 
 bool EventStreamBuffer::DiscardIfFull() {
-  if (held_ < kCapacity) return false;
-  drop(held_);
+  if (m_held < kCapacity) return false;
+  drop(m_held);
   return true;
 }
 

@@ -14,8 +14,8 @@ class EventStreamBuffer {
   static constexpr size_t kCapacity = 4096;
 
   // Where to receive to, and how much room is left there.
-  char* WritePointer() { return buffer_ + held_; }
-  size_t Room() const { return kCapacity - held_; }
+  char* WritePointer() { return m_buffer + m_held; }
+  size_t Room() const { return kCapacity - m_held; }
   // Adds n bytes received at WritePointer.
   void Commit(size_t n);
   // Cuts the next complete message (from "CMD" up to and including "END\n") out of the held
@@ -25,13 +25,13 @@ class EventStreamBuffer {
   // A full buffer without a complete message can make no progress: its bytes are dropped.
   // True when that happened.
   bool DiscardIfFull();
-  size_t held() const { return held_; }
+  size_t held() const { return m_held; }
 
  private:
   void drop(size_t n);
 
-  char buffer_[kCapacity + 1] = {};
-  size_t held_ = 0;
+  char m_buffer[kCapacity + 1] = {};
+  size_t m_held = 0;
 };
 
 // What one message asks of the receiver.

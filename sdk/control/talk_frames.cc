@@ -24,9 +24,9 @@ size_t BuildUplinkPacket(const uint8_t* frame, size_t frameBytes, uint32_t tick,
   return frameBytes + kUplinkHeaderBytes;
 }
 
-DownlinkReader::DownlinkReader(int32_t mode) : mode_(mode) {}
+DownlinkReader::DownlinkReader(int32_t mode) : m_mode(mode) {}
 
-bool DownlinkReader::Reset() { return HI_VOICE_DecReset(&state_, mode_) == 0; }
+bool DownlinkReader::Reset() { return HI_VOICE_DecReset(&m_state, m_mode) == 0; }
 
 bool DownlinkReader::discard(const ReceiveAll& receiveAll, size_t n) {
   uint8_t scratch[512];
@@ -39,37 +39,37 @@ bool DownlinkReader::discard(const ReceiveAll& receiveAll, size_t n) {
 }
 
 bool DownlinkReader::Step(const ReceiveAll& receiveAll, const Play& play) {
-  if (receiveAll(kVoiceFrameHeaderBytes, frame_) <= 0) return false;
+  if (receiveAll(kVoiceFrameHeaderBytes, m_frame) <= 0) return false;
   // A header that is not a voice frame's is dropped alone; the next four bytes are read as a
   // new header.
-  if (frame_[0] != 0 && frame_[1] != 1) {
-    ++framesSkipped_;
+  if (m_frame[0] != 0 && m_frame[1] != 1) {
+    ++m_framesSkipped;
     return true;
   }
-  const int16_t words = static_cast<int16_t>(frame_[2] | (frame_[3] << 8));
+  const int16_t words = static_cast<int16_t>(m_frame[2] | (m_frame[3] << 8));
   // A negative length says nothing of how far the frame reaches: drop the header alone.
   if (words < 0) {
-    ++framesSkipped_;
+    ++m_framesSkipped;
     return true;
   }
   const size_t payload = 2 * static_cast<size_t>(words);
   if (words > kMaxPayloadWords) {
-    ++framesSkipped_;
+    ++m_framesSkipped;
     return discard(receiveAll, payload);
   }
-  if (payload > 0 && receiveAll(payload, frame_ + kVoiceFrameHeaderBytes) <= 0) return false;
+  if (payload > 0 && receiveAll(payload, m_frame + kVoiceFrameHeaderBytes) <= 0) return false;
   uint16_t count = 0;
-  if (HI_VOICE_DecodeFrame(&state_, frame_, kVoiceFrameHeaderBytes + payload, samples_,
-                           sizeof samples_ / sizeof samples_[0], &count) != 0) {
-    ++framesSkipped_;
+  if (HI_VOICE_DecodeFrame(&m_state, m_frame, kVoiceFrameHeaderBytes + payload, m_samples,
+                           sizeof m_samples / sizeof m_samples[0], &count) != 0) {
+    ++m_framesSkipped;
     return true;
   }
-  const auto* pcm = reinterpret_cast<const uint8_t*>(samples_);
+  const auto* pcm = reinterpret_cast<const uint8_t*>(m_samples);
   const int bytes = 2 * count;
   for (int at = 0; at < bytes; at += kPlayBlockBytes) {
     play(pcm + at, bytes - at < kPlayBlockBytes ? bytes - at : kPlayBlockBytes);
   }
-  ++framesPlayed_;
+  ++m_framesPlayed;
   return true;
 }
 

@@ -45,18 +45,18 @@ class DownlinkReader {
   // the connection ended, failed or timed out.
   bool Step(const ReceiveAll& receiveAll, const Play& play);
 
-  uint64_t framesPlayed() const { return framesPlayed_; }
-  uint64_t framesSkipped() const { return framesSkipped_; }
+  uint64_t framesPlayed() const { return m_framesPlayed; }
+  uint64_t framesSkipped() const { return m_framesSkipped; }
 
  private:
   bool discard(const ReceiveAll& receiveAll, size_t n);
 
-  int32_t mode_;
-  platform::VoiceCodecState state_{};
-  uint8_t frame_[platform::kVoiceFrameHeaderBytes + 2 * kMaxPayloadWords];
-  int16_t samples_[4 * 2 * kMaxPayloadWords + 64];
-  uint64_t framesPlayed_ = 0;
-  uint64_t framesSkipped_ = 0;
+  int32_t m_mode;
+  platform::VoiceCodecState m_state{};
+  uint8_t m_frame[platform::kVoiceFrameHeaderBytes + 2 * kMaxPayloadWords];
+  int16_t m_samples[4 * 2 * kMaxPayloadWords + 64];
+  uint64_t m_framesPlayed = 0;
+  uint64_t m_framesSkipped = 0;
 };
 
 }  // namespace kv

@@ -19,96 +19,97 @@ TalkCodec currentCodec(const TalkSettings& settings) {
 
 }  // namespace
 
-CTalk2VS::CTalk2VS(TalkSettings settings) : settings_(std::move(settings)) {}
+CTalk2VS::CTalk2VS(TalkSettings settings) : m_settings(std::move(settings)) {}
 
 CTalk2VS::~CTalk2VS() { Halt(); }
 
 bool CTalk2VS::StartSession() { return JThread::Start() == 0; }
 
 void CTalk2VS::Halt() {
-  stop_ = true;
-  stopEvent_.Set();
-  socket_.Abort();
+  m_stop = true;
+  m_stopEvent.Set();
+  m_socket.Abort();
   WaitForEnd();
   CloseHandle();
 }
 
 bool CTalk2VS::connectAndRequest() {
-  ++attempts_;
+  ++m_attempts;
   const platform::SocketAddress address =
-      ResolveDevice(settings_.device.host, settings_.device.port);
-  socket_.Close();
-  if (stop_ || !address.IsValid()) return false;
-  if (!socket_.Create(kTalkTimeouts.connectMs, kTalkTimeouts.sendMs, kTalkTimeouts.receiveMs,
-                      address.Family())) {
+      ResolveDevice(m_settings.device.host, m_settings.device.port);
+  m_socket.Close();
+  if (m_stop || !address.IsValid()) return false;
+  if (!m_socket.Create(kTalkTimeouts.connectMs, kTalkTimeouts.sendMs, kTalkTimeouts.receiveMs,
+                       address.Family())) {
     return false;
   }
-  socket_.SetNoDelay();
-  socket_.SetSendBuffer();
-  socket_.SetReceiveBuffer();
-  if (!socket_.Connect(address)) {
-    socket_.Close();
+  m_socket.SetNoDelay();
+  m_socket.SetSendBuffer();
+  m_socket.SetReceiveBuffer();
+  if (!m_socket.Connect(address)) {
+    m_socket.Close();
     return false;
   }
-  codec_ = currentCodec(settings_);
-  const std::string request = TalkRequest(settings_.device.channel, codec_.wireCodec);
+  m_codec = currentCodec(m_settings);
+  const std::string request = TalkRequest(m_settings.device.channel, m_codec.wireCodec);
   char reply[kMctpReplyCapacity + 1];
   long got = -1;
-  if (socket_.Send(request.data(), request.size()) == static_cast<long>(request.size())) {
-    got = socket_.Receive(reply, kMctpReplyCapacity);
+  if (m_socket.Send(request.data(), request.size()) == static_cast<long>(request.size())) {
+    got = m_socket.Receive(reply, kMctpReplyCapacity);
   }
   reply[got > 0 ? got : 0] = '\0';
   const TalkReply checked = got < 0 ? TalkReply{} : CheckTalkReply(reply);
   if (!checked.accepted) {
-    socket_.Close();
+    m_socket.Close();
     return false;
   }
-  deviceSendsAudio_ = checked.deviceSendsAudio;
-  ++connections_;
+  m_deviceSendsAudio = checked.deviceSendsAudio;
+  ++m_connections;
   return true;
 }
 
 void CTalk2VS::stopWorkers() {
-  if (recv_) {
-    recv_->StopAndJoin();
-    recv_->CloseDevice();
-    recv_.reset();
+  if (m_recv) {
+    m_recv->StopAndJoin();
+    m_recv->CloseDevice();
+    m_recv.reset();
   }
-  if (send_) {
-    send_->StopAndJoin();
-    send_->CloseDevice();
-    send_.reset();
+  if (m_send) {
+    m_send->StopAndJoin();
+    m_send->CloseDevice();
+    m_send.reset();
   }
 }
 
 int CTalk2VS::ThreadMain() {
   ThreadStarted();
   for (;;) {
-    socket_.Close();
+    m_socket.Close();
     stopWorkers();
     // Between attempts the thread waits on the stop event, so a halt ends the wait at once.
     while (!connectAndRequest()) {
-      if (stop_ || stopEvent_.Wait(settings_.retryMs) == kWaitObject0) break;
+      if (m_stop || m_stopEvent.Wait(m_settings.retryMs) == kWaitObject0) break;
     }
-    if (stop_) break;
+    if (m_stop) break;
 
-    sendFailed_.Reset();
-    receiveFailed_.Reset();
-    const int32_t mode = codec_.mode;
-    if (deviceSendsAudio_) {
-      recv_ =
-          std::make_unique<CRecvThread>(&socket_, &receiveFailed_, mode, settings_.playbackDevice);
-      if (!recv_->OpenDevice()) break;
-      if (recv_->Start() != 0) break;
+    m_sendFailed.Reset();
+    m_receiveFailed.Reset();
+    const int32_t mode = m_codec.mode;
+    if (m_deviceSendsAudio) {
+      m_recv = std::make_unique<CRecvThread>(&m_socket, &m_receiveFailed, mode,
+                                             m_settings.playbackDevice);
+      if (!m_recv->OpenDevice()) break;
+      if (m_recv->Start() != 0) break;
     }
-    send_ = std::make_unique<CSendThread>(&socket_, &sendFailed_, mode, settings_.captureDevice);
-    if (!send_->OpenDevice()) break;
-    if (send_->Start() != 0) break;
+    m_send =
+        std::make_unique<CSendThread>(&m_socket, &m_sendFailed, mode, m_settings.captureDevice);
+    if (!m_send->OpenDevice()) break;
+    if (m_send->Start() != 0) break;
 
-    Event* events[] = {&stopEvent_, &sendFailed_, &receiveFailed_};
+    Event* events[] = {&m_stopEvent, &m_sendFailed, &m_receiveFailed};
     if (WaitForMultipleEvents(events, 3, false, kInfinite) == kWaitObject0) break;
   }
-  socket_.Close();
+  m_socket.Close();
   stopWorkers();
   return 0;
 }

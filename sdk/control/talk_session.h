@@ -41,9 +41,9 @@ class CTalk2VS : public platform::JThread, public ITalkSession {
   void Halt() override;
 
   // Observations for tests and tools.
-  bool deviceSendsAudio() const { return deviceSendsAudio_.load(); }
-  uint32_t connections() const { return connections_.load(); }
-  uint32_t attempts() const { return attempts_.load(); }
+  bool deviceSendsAudio() const { return m_deviceSendsAudio.load(); }
+  uint32_t connections() const { return m_connections.load(); }
+  uint32_t attempts() const { return m_attempts.load(); }
 
  protected:
   int ThreadMain() override;
@@ -52,18 +52,18 @@ class CTalk2VS : public platform::JThread, public ITalkSession {
   bool connectAndRequest();
   void stopWorkers();
 
-  TalkSettings settings_;
-  CommandSocket socket_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> deviceSendsAudio_{false};
-  TalkCodec codec_{};  // of the current connection; session thread only
-  platform::Event stopEvent_{true, false};
-  platform::Event sendFailed_{true, false};
-  platform::Event receiveFailed_{true, false};
-  std::unique_ptr<CSendThread> send_;
-  std::unique_ptr<CRecvThread> recv_;
-  std::atomic<uint32_t> connections_{0};
-  std::atomic<uint32_t> attempts_{0};
+  TalkSettings m_settings;
+  CommandSocket m_socket;
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_deviceSendsAudio{false};
+  TalkCodec m_codec{};  // of the current connection; session thread only
+  platform::Event m_stopEvent{true, false};
+  platform::Event m_sendFailed{true, false};
+  platform::Event m_receiveFailed{true, false};
+  std::unique_ptr<CSendThread> m_send;
+  std::unique_ptr<CRecvThread> m_recv;
+  std::atomic<uint32_t> m_connections{0};
+  std::atomic<uint32_t> m_attempts{0};
 };
 
 }  // namespace kv

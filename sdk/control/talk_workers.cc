@@ -13,18 +13,18 @@ using namespace kv::platform;
 
 CSendThread::CSendThread(CommandSocket* socket, Event* sendFailed, int32_t mode,
                          std::string captureDevice)
-    : socket_(socket),
-      sendFailed_(sendFailed),
-      mode_(mode),
-      captureDevice_(std::move(captureDevice)) {}
+    : m_socket(socket),
+      m_sendFailed(sendFailed),
+      m_mode(mode),
+      m_captureDevice(std::move(captureDevice)) {}
 
 CSendThread::~CSendThread() {
   StopAndJoin();
-  queue_.Close();
+  m_queue.Close();
 }
 
 void CSendThread::StopAndJoin() {
-  stop_ = 1;
+  m_stop = 1;
   WaitForEnd();
   CloseHandle();
 }
@@ -32,16 +32,16 @@ void CSendThread::StopAndJoin() {
 int CSendThread::ThreadMain() {
   ThreadStarted();
   VoiceCodecState encoder{};
-  if (HI_VOICE_EncReset(&encoder, mode_) != 0) return 0;
+  if (HI_VOICE_EncReset(&encoder, m_mode) != 0) return 0;
   uint8_t block[WaveInQueue::kBlockBytes];
   // The first blocks of a connection may hold what the device captured before it settled.
-  queue_.Take(block, 10);
-  queue_.Take(block, 10);
+  m_queue.Take(block, 10);
+  m_queue.Take(block, 10);
 
   uint8_t frame[kVoiceMaxFrameBytes];
   uint8_t packet[kVoiceMaxFrameBytes + kUplinkHeaderBytes];
-  while (stop_ == 0) {
-    if (!queue_.Take(block, 10)) continue;
+  while (m_stop == 0) {
+    if (!m_queue.Take(block, 10)) continue;
     int16_t pcm[kVoiceSamplesPerFrame];
     for (int i = 0; i < kVoiceSamplesPerFrame; ++i) {
       pcm[i] = static_cast<int16_t>(block[2 * i] | (block[2 * i + 1] << 8));
@@ -49,50 +49,50 @@ int CSendThread::ThreadMain() {
     if (HI_VOICE_EncodeFrame(&encoder, pcm, frame, sizeof frame, kVoiceSamplesPerFrame) != 0) {
       continue;
     }
-    const size_t frameBytes = VoiceFrameBytes(mode_, kVoiceSamplesPerFrame);
+    const size_t frameBytes = VoiceFrameBytes(m_mode, kVoiceSamplesPerFrame);
     const size_t length =
         BuildUplinkPacket(frame, frameBytes, GetTickCount(), packet, sizeof packet);
     if (length == 0) continue;
-    if (socket_->Send(packet, length) != static_cast<long>(length)) {
-      sendFailed_->Set();
+    if (m_socket->Send(packet, length) != static_cast<long>(length)) {
+      m_sendFailed->Set();
       break;
     }
-    ++packetsSent_;
+    ++m_packetsSent;
   }
   return 0;
 }
 
 CRecvThread::CRecvThread(CommandSocket* socket, Event* receiveFailed, int32_t mode,
                          std::string playbackDevice)
-    : socket_(socket),
-      receiveFailed_(receiveFailed),
-      mode_(mode),
-      playbackDevice_(std::move(playbackDevice)) {}
+    : m_socket(socket),
+      m_receiveFailed(receiveFailed),
+      m_mode(mode),
+      m_playbackDevice(std::move(playbackDevice)) {}
 
 CRecvThread::~CRecvThread() {
   StopAndJoin();
-  queue_.Close();
+  m_queue.Close();
 }
 
 void CRecvThread::StopAndJoin() {
-  stop_ = 1;
+  m_stop = 1;
   WaitForEnd();
   CloseHandle();
 }
 
 int CRecvThread::ThreadMain() {
   ThreadStarted();
-  DownlinkReader reader(mode_);
+  DownlinkReader reader(m_mode);
   if (!reader.Reset()) return 0;
   const DownlinkReader::ReceiveAll receiveAll = [this](size_t n, void* buffer) {
-    return socket_->ReceiveAll(n, buffer);
+    return m_socket->ReceiveAll(n, buffer);
   };
   const DownlinkReader::Play play = [this](const uint8_t* pcm, int bytes) {
-    queue_.Write(pcm, bytes);
+    m_queue.Write(pcm, bytes);
   };
-  while (stop_ == 0) {
+  while (m_stop == 0) {
     if (!reader.Step(receiveAll, play)) {
-      receiveFailed_->Set();
+      m_receiveFailed->Set();
       break;
     }
   }

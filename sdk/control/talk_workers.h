@@ -20,23 +20,23 @@ class CSendThread : public platform::JThread {
   CSendThread(CommandSocket* socket, platform::Event* sendFailed, int32_t mode,
               std::string captureDevice);
   ~CSendThread() override;
-  bool OpenDevice() { return queue_.Open(captureDevice_); }
-  void CloseDevice() { queue_.Close(); }
+  bool OpenDevice() { return m_queue.Open(m_captureDevice); }
+  void CloseDevice() { m_queue.Close(); }
   // Sets the stop flag and waits for the thread.
   void StopAndJoin();
-  uint64_t packetsSent() const { return packetsSent_.load(); }
+  uint64_t packetsSent() const { return m_packetsSent.load(); }
 
  protected:
   int ThreadMain() override;
 
  private:
-  CommandSocket* socket_;
-  platform::Event* sendFailed_;
-  int32_t mode_;
-  std::string captureDevice_;
-  std::atomic<int32_t> stop_{0};
-  std::atomic<uint64_t> packetsSent_{0};
-  WaveInQueue queue_;
+  CommandSocket* m_socket;
+  platform::Event* m_sendFailed;
+  int32_t m_mode;
+  std::string m_captureDevice;
+  std::atomic<int32_t> m_stop{0};
+  std::atomic<uint64_t> m_packetsSent{0};
+  WaveInQueue m_queue;
 };
 
 class CRecvThread : public platform::JThread {
@@ -44,20 +44,20 @@ class CRecvThread : public platform::JThread {
   CRecvThread(CommandSocket* socket, platform::Event* receiveFailed, int32_t mode,
               std::string playbackDevice);
   ~CRecvThread() override;
-  bool OpenDevice() { return queue_.Open(playbackDevice_); }
-  void CloseDevice() { queue_.Close(); }
+  bool OpenDevice() { return m_queue.Open(m_playbackDevice); }
+  void CloseDevice() { m_queue.Close(); }
   void StopAndJoin();
 
  protected:
   int ThreadMain() override;
 
  private:
-  CommandSocket* socket_;
-  platform::Event* receiveFailed_;
-  int32_t mode_;
-  std::string playbackDevice_;
-  std::atomic<int32_t> stop_{0};
-  WaveOutQueue queue_;
+  CommandSocket* m_socket;
+  platform::Event* m_receiveFailed;
+  int32_t m_mode;
+  std::string m_playbackDevice;
+  std::atomic<int32_t> m_stop{0};
+  WaveOutQueue m_queue;
 };
 
 }  // namespace kv

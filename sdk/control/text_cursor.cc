@@ -6,34 +6,34 @@
 namespace kv {
 
 void TextCursor::Init(const char* text) {
-  text_ = text;
-  position_ = 0;
-  length_ = text == nullptr ? 0 : static_cast<unsigned>(std::strlen(text));
+  m_text = text;
+  m_position = 0;
+  m_length = text == nullptr ? 0 : static_cast<unsigned>(std::strlen(text));
 }
 
 unsigned TextCursor::CountLines() {
-  position_ = 0;
+  m_position = 0;
   unsigned lines = 0;
-  while (position_ < length_) {
-    const void* end = std::memchr(text_ + position_, '\n', length_ - position_);
-    position_ =
-        end == nullptr ? length_ : static_cast<unsigned>(static_cast<const char*>(end) - text_) + 1;
+  while (m_position < m_length) {
+    const void* end = std::memchr(m_text + m_position, '\n', m_length - m_position);
+    m_position = end == nullptr ? m_length
+                                : static_cast<unsigned>(static_cast<const char*>(end) - m_text) + 1;
     ++lines;
   }
-  position_ = 0;
+  m_position = 0;
   return lines;
 }
 
 int TextCursor::ReadLine(char* destination, size_t capacity) {
-  if (position_ >= length_ || capacity == 0) return 0;
-  const void* end = std::memchr(text_ + position_, '\n', length_ - position_);
+  if (m_position >= m_length || capacity == 0) return 0;
+  const void* end = std::memchr(m_text + m_position, '\n', m_length - m_position);
   const unsigned next =
-      end == nullptr ? length_ : static_cast<unsigned>(static_cast<const char*>(end) - text_) + 1;
-  size_t n = next - position_;
+      end == nullptr ? m_length : static_cast<unsigned>(static_cast<const char*>(end) - m_text) + 1;
+  size_t n = next - m_position;
   if (n > capacity - 1) n = capacity - 1;
-  std::memcpy(destination, text_ + position_, n);
+  std::memcpy(destination, m_text + m_position, n);
   destination[n] = '\0';
-  position_ = next;
+  m_position = next;
   return 1;
 }
 

@@ -15,13 +15,13 @@ class TextCursor {
   // Copies the next line (with its "\n") into destination, NUL-terminated and cut to fit its
   // capacity, and moves past the whole line. 1, or 0 when no text is left.
   int ReadLine(char* destination, size_t capacity);
-  unsigned position() const { return position_; }
-  unsigned length() const { return length_; }
+  unsigned position() const { return m_position; }
+  unsigned length() const { return m_length; }
 
  private:
-  const char* text_ = nullptr;
-  unsigned position_ = 0;
-  unsigned length_ = 0;
+  const char* m_text = nullptr;
+  unsigned m_position = 0;
+  unsigned m_length = 0;
 };
 
 }  // namespace kv

@@ -8,39 +8,39 @@ namespace kv {
 using namespace kv::platform;
 
 WaveInQueue::WaveInQueue()
-    : blocks_(std::make_unique<Block[]>(kBlocks)),
-      slots_(std::make_unique<uint8_t[][kSlotBytes]>(kBlocks)) {}
+    : m_blocks(std::make_unique<Block[]>(kBlocks)),
+      m_slots(std::make_unique<uint8_t[][kSlotBytes]>(kBlocks)) {}
 
 WaveInQueue::~WaveInQueue() { Close(); }
 
 bool WaveInQueue::Open(const std::string& deviceName) {
-  if (device_ != nullptr) return true;
-  stopping_ = false;
-  dataReady_.Reset();
+  if (m_device != nullptr) return true;
+  m_stopping = false;
+  m_dataReady.Reset();
   {
-    std::lock_guard lock(mutex_);
-    free_.clear();
-    filled_.clear();
-    for (int i = 0; i < kBlocks; ++i) free_.push_back(slots_[i]);
+    std::lock_guard lock(m_mutex);
+    m_free.clear();
+    m_filled.clear();
+    for (int i = 0; i < kBlocks; ++i) m_free.push_back(m_slots[i]);
   }
   const char* name = deviceName.empty() ? WAVE_MAPPER_IN : deviceName.c_str();
-  if (waveInOpen(&device_, name, kPcm8kMono16,
+  if (waveInOpen(&m_device, name, kPcm8kMono16,
                  WaveCallback::Function(&WaveInQueue::Callback,
                                         reinterpret_cast<uintptr_t>(this))) != MMSYSERR_NOERROR) {
-    device_ = nullptr;
+    m_device = nullptr;
     return false;
   }
-  held_ = 0;
+  m_held = 0;
   for (int i = 0; i < kBlocks; ++i) {
-    WaveHeader& header = blocks_[i].header;
+    WaveHeader& header = m_blocks[i].header;
     header = WaveHeader{};
-    header.data = blocks_[i].data;
+    header.data = m_blocks[i].data;
     header.bufferLength = kBlockBytes;
-    if (waveInPrepareHeader(device_, &header) != MMSYSERR_NOERROR) continue;
-    prepared_.push_back(&header);
-    if (waveInAddBuffer(device_, &header) == MMSYSERR_NOERROR) ++held_;
+    if (waveInPrepareHeader(m_device, &header) != MMSYSERR_NOERROR) continue;
+    m_prepared.push_back(&header);
+    if (waveInAddBuffer(m_device, &header) == MMSYSERR_NOERROR) ++m_held;
   }
-  if (waveInStart(device_) != MMSYSERR_NOERROR) {
+  if (waveInStart(m_device) != MMSYSERR_NOERROR) {
     Close();
     return false;
   }
@@ -55,62 +55,62 @@ void WaveInQueue::Callback(void*, uint32_t message, uintptr_t instance, uintptr_
 
 void WaveInQueue::onData(WaveHeader* header) {
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     uint8_t* slot = nullptr;
-    if (!free_.empty()) {
-      slot = free_.back();
-      free_.pop_back();
-    } else if (!filled_.empty()) {
-      slot = filled_.back();  // the newest queued audio is overwritten
-      filled_.pop_back();
+    if (!m_free.empty()) {
+      slot = m_free.back();
+      m_free.pop_back();
+    } else if (!m_filled.empty()) {
+      slot = m_filled.back();  // the newest queued audio is overwritten
+      m_filled.pop_back();
     }
     if (slot != nullptr) {
       const uint32_t n = header->bytesRecorded < kBlockBytes ? header->bytesRecorded : kBlockBytes;
       std::memcpy(slot, header->data, n);
       std::memset(slot + n, 0, kBlockBytes - n);
-      filled_.push_back(slot);
+      m_filled.push_back(slot);
     }
-    --held_;
-    dataReady_.Set();
-    if (stopping_) return;
+    --m_held;
+    m_dataReady.Set();
+    if (m_stopping) return;
   }
   header->bufferLength = kBlockBytes;
-  if (waveInAddBuffer(device_, header) == MMSYSERR_NOERROR) {
-    std::lock_guard lock(mutex_);
-    ++held_;
+  if (waveInAddBuffer(m_device, header) == MMSYSERR_NOERROR) {
+    std::lock_guard lock(m_mutex);
+    ++m_held;
   }
 }
 
 bool WaveInQueue::Take(uint8_t* out, uint32_t waitMs) {
   {
-    std::lock_guard lock(mutex_);
-    if (filled_.empty()) dataReady_.Reset();
+    std::lock_guard lock(m_mutex);
+    if (m_filled.empty()) m_dataReady.Reset();
   }
-  if (dataReady_.Wait(waitMs) != kWaitObject0) return false;
-  std::lock_guard lock(mutex_);
-  if (filled_.empty()) {
-    dataReady_.Reset();
+  if (m_dataReady.Wait(waitMs) != kWaitObject0) return false;
+  std::lock_guard lock(m_mutex);
+  if (m_filled.empty()) {
+    m_dataReady.Reset();
     return false;
   }
-  uint8_t* slot = filled_.front();
-  filled_.pop_front();
+  uint8_t* slot = m_filled.front();
+  m_filled.pop_front();
   std::memcpy(out, slot, kBlockBytes);
-  free_.push_back(slot);
-  if (filled_.empty()) dataReady_.Reset();
+  m_free.push_back(slot);
+  if (m_filled.empty()) m_dataReady.Reset();
   return true;
 }
 
 void WaveInQueue::Close() {
-  if (device_ == nullptr) return;
+  if (m_device == nullptr) return;
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
+    std::lock_guard lock(m_mutex);
+    m_stopping = true;
   }
-  waveInReset(device_);
-  for (WaveHeader* header : prepared_) waveInUnprepareHeader(device_, header);
-  prepared_.clear();
-  waveInClose(device_);
-  device_ = nullptr;
+  waveInReset(m_device);
+  for (WaveHeader* header : m_prepared) waveInUnprepareHeader(m_device, header);
+  m_prepared.clear();
+  waveInClose(m_device);
+  m_device = nullptr;
 }
 
 }  // namespace kv

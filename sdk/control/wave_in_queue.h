@@ -33,7 +33,7 @@ class WaveInQueue {
   // Takes the oldest captured block into out (kBlockBytes), waiting at most waitMs for one.
   bool Take(uint8_t* out, uint32_t waitMs = 10);
   void Close();
-  bool IsOpen() const { return device_ != nullptr; }
+  bool IsOpen() const { return m_device != nullptr; }
 
  private:
   struct Block {
@@ -44,16 +44,16 @@ class WaveInQueue {
                        uintptr_t param2);
   void onData(platform::WaveHeader* header);
 
-  platform::HWaveIn device_ = nullptr;
-  std::unique_ptr<Block[]> blocks_;
-  std::unique_ptr<uint8_t[][kSlotBytes]> slots_;
-  std::deque<uint8_t*> free_;    // guarded by mutex_
-  std::deque<uint8_t*> filled_;  // guarded by mutex_
-  std::vector<platform::WaveHeader*> prepared_;
-  int held_ = 0;           // blocks the device holds; callback thread only after open
-  bool stopping_ = false;  // set before the device is reset, so returned blocks stay out
-  platform::Event dataReady_{true, false};
-  std::mutex mutex_;
+  platform::HWaveIn m_device = nullptr;
+  std::unique_ptr<Block[]> m_blocks;
+  std::unique_ptr<uint8_t[][kSlotBytes]> m_slots;
+  std::deque<uint8_t*> m_free;    // guarded by m_mutex
+  std::deque<uint8_t*> m_filled;  // guarded by m_mutex
+  std::vector<platform::WaveHeader*> m_prepared;
+  int m_held = 0;           // blocks the device holds; callback thread only after open
+  bool m_stopping = false;  // set before the device is reset, so returned blocks stay out
+  platform::Event m_dataReady{true, false};
+  std::mutex m_mutex;
 };
 
 }  // namespace kv

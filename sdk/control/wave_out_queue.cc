@@ -7,37 +7,37 @@ namespace kv {
 
 using namespace kv::platform;
 
-WaveOutQueue::WaveOutQueue() : blocks_(std::make_unique<Block[]>(kBlocks)) {}
+WaveOutQueue::WaveOutQueue() : m_blocks(std::make_unique<Block[]>(kBlocks)) {}
 
 WaveOutQueue::~WaveOutQueue() { Close(); }
 
 bool WaveOutQueue::Open(const std::string& deviceName) {
-  if (device_ != nullptr) return true;
+  if (m_device != nullptr) return true;
   const char* name = deviceName.empty() ? WAVE_MAPPER : deviceName.c_str();
-  if (waveOutOpen(&device_, name, kPcm8kMono16,
+  if (waveOutOpen(&m_device, name, kPcm8kMono16,
                   WaveCallback::Function(&WaveOutQueue::Callback,
                                          reinterpret_cast<uintptr_t>(this))) != MMSYSERR_NOERROR) {
-    device_ = nullptr;
+    m_device = nullptr;
     return false;
   }
-  std::lock_guard lock(mutex_);
-  free_.clear();
-  all_.clear();
+  std::lock_guard lock(m_mutex);
+  m_free.clear();
+  m_all.clear();
   for (int i = 0; i < kBlocks; ++i) {
-    Block& block = blocks_[i];
+    Block& block = m_blocks[i];
     block.header = WaveHeader{};
     block.header.data = block.data;
     block.header.bufferLength = kBlockBytes;
     block.header.user = reinterpret_cast<uintptr_t>(&block);
-    if (waveOutPrepareHeader(device_, &block.header) != MMSYSERR_NOERROR) continue;
-    free_.push_back(&block);
-    all_.push_back(&block);
+    if (waveOutPrepareHeader(m_device, &block.header) != MMSYSERR_NOERROR) continue;
+    m_free.push_back(&block);
+    m_all.push_back(&block);
   }
   return true;
 }
 
 int WaveOutQueue::Write(const uint8_t* data, int n) {
-  if (device_ == nullptr || data == nullptr || n <= 0) return 0;
+  if (m_device == nullptr || data == nullptr || n <= 0) return 0;
   int queued = 0;
   while (queued < n) {
     const uint32_t length = static_cast<uint32_t>(n - queued) < kBlockBytes
@@ -45,16 +45,16 @@ int WaveOutQueue::Write(const uint8_t* data, int n) {
                                 : kBlockBytes;
     Block* block = nullptr;
     {
-      std::lock_guard lock(mutex_);
-      if (free_.empty()) break;
-      block = free_.front();
-      free_.pop_front();
+      std::lock_guard lock(m_mutex);
+      if (m_free.empty()) break;
+      block = m_free.front();
+      m_free.pop_front();
     }
     std::memcpy(block->data, data + queued, length);
     block->header.bufferLength = length;
-    if (waveOutWrite(device_, &block->header) != MMSYSERR_NOERROR) {
-      std::lock_guard lock(mutex_);
-      free_.push_back(block);
+    if (waveOutWrite(m_device, &block->header) != MMSYSERR_NOERROR) {
+      std::lock_guard lock(m_mutex);
+      m_free.push_back(block);
       break;
     }
     queued += static_cast<int>(length);
@@ -67,19 +67,19 @@ void WaveOutQueue::Callback(void*, uint32_t message, uintptr_t instance, uintptr
   if (message != MM_WOM_DONE) return;
   auto* self = reinterpret_cast<WaveOutQueue*>(instance);
   auto* block = reinterpret_cast<Block*>(reinterpret_cast<WaveHeader*>(param1)->user);
-  std::lock_guard lock(self->mutex_);
-  self->free_.push_back(block);
+  std::lock_guard lock(self->m_mutex);
+  self->m_free.push_back(block);
 }
 
 void WaveOutQueue::Close() {
-  if (device_ == nullptr) return;
-  waveOutReset(device_);
-  for (Block* block : all_) waveOutUnprepareHeader(device_, &block->header);
-  all_.clear();
-  waveOutClose(device_);
-  device_ = nullptr;
-  std::lock_guard lock(mutex_);
-  free_.clear();
+  if (m_device == nullptr) return;
+  waveOutReset(m_device);
+  for (Block* block : m_all) waveOutUnprepareHeader(m_device, &block->header);
+  m_all.clear();
+  waveOutClose(m_device);
+  m_device = nullptr;
+  std::lock_guard lock(m_mutex);
+  m_free.clear();
 }
 
 }  // namespace kv

@@ -30,7 +30,7 @@ class WaveOutQueue {
   // block is dropped. Returns the bytes queued.
   int Write(const uint8_t* data, int n);
   void Close();
-  bool IsOpen() const { return device_ != nullptr; }
+  bool IsOpen() const { return m_device != nullptr; }
 
  private:
   struct Block {
@@ -40,11 +40,11 @@ class WaveOutQueue {
   static void Callback(void* device, uint32_t message, uintptr_t instance, uintptr_t param1,
                        uintptr_t param2);
 
-  platform::HWaveOut device_ = nullptr;
-  std::unique_ptr<Block[]> blocks_;
-  std::deque<Block*> free_;  // guarded by mutex_
-  std::vector<Block*> all_;
-  std::mutex mutex_;
+  platform::HWaveOut m_device = nullptr;
+  std::unique_ptr<Block[]> m_blocks;
+  std::deque<Block*> m_free;  // guarded by m_mutex
+  std::vector<Block*> m_all;
+  std::mutex m_mutex;
 };
 
 }  // namespace kv

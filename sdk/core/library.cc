@@ -1,9 +1,8 @@
 // Library start-up, clean-up and the connection timing settings.
 #include "sdk/core/library.h"
 
-#include <xvid.h>
-
 #include "sdk/media/avcodec_loader.h"
+#include "sdk/platform/xvid_dec.h"
 #include "sdk/state/log_writer.h"
 
 namespace kv {
@@ -11,19 +10,16 @@ namespace kv {
 int LibraryStartup(int value1, int value2, KVNET_EventCallback callback, int value4) {
   // BSD sockets need no start; the socket layer sends without SIGPIPE.
   LibraryState& lib = Library();
-  lib.value1 = value1;
-  lib.value2 = value2;
+  lib.startupFirstValue = value1;
+  lib.startupSecondValue = value2;
   lib.eventCallback = callback;
-  lib.value4 = value4;
+  lib.startupFourthValue = value4;
   lib.h264DecoderLock.Initialise();
   lib.mjpegDecoderLock.Initialise();
   lib.codecLoaderLock.Initialise();
 
-  xvid_gbl_init_t init{};
-  init.version = XVID_MAKE_VERSION(1, 1, 3);
-  init.cpu_flags = 0;  // automatic processor detection
-  init.debug = 0;
-  xvid_global(nullptr, XVID_GBL_INIT, &init, nullptr);
+  // The MPEG-4 decoder's process-wide set-up (automatic processor detection).
+  platform::XvidGlobalInit();
   return 1;
 }
 

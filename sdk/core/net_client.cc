@@ -20,6 +20,13 @@ constexpr int32_t kVideoConduitCapacity = 4194304;
 constexpr int32_t kLiveAudioConduitCapacity = 131072;
 constexpr int32_t kReplayAudioConduitCapacity = 2048;
 constexpr int32_t kConduitLowWater = 8192;
+// The stream a client assumes until its source or file tells otherwise.
+constexpr int32_t kLiveWidth = 720, kLiveHeight = 576, kLiveFrameRate = 25, kLiveBitRate = 512;
+constexpr int32_t kReplayWidth = 1600, kReplayHeight = 1200, kReplayFrameRate = 30;
+constexpr int32_t kReplayBitRate = 2048;
+constexpr int32_t kReplayVertBlankDivisor = 10;
+constexpr int32_t kDefaultMotionShowMode = 2;
+constexpr int16_t kDefaultPort = 554;
 
 // True when text holds a NUL within its field of n bytes.
 bool TerminatedWithin(const char* text, size_t n) { return std::memchr(text, '\0', n) != nullptr; }
@@ -49,11 +56,11 @@ bool CNetClient::InitLive(const KVNET_CLIENT_PARAM& param) {
     return false;
   }
   m_link.state = LINK_CONNECTING;
-  m_viewState.mdShowMode = 2;
-  m_stream.width = 720;
-  m_stream.height = 576;
-  m_stream.frameRate = 25;
-  m_stream.bitRate = 512;
+  m_viewState.mdShowMode = kDefaultMotionShowMode;
+  m_stream.width = kLiveWidth;
+  m_stream.height = kLiveHeight;
+  m_stream.frameRate = kLiveFrameRate;
+  m_stream.bitRate = kLiveBitRate;
   m_sound.on = 0;
   m_viewState.vertBlankDivisor = 0;
   m_viewState.view = m_link.param.view != 0 ? 1 : 0;
@@ -61,7 +68,7 @@ bool CNetClient::InitLive(const KVNET_CLIENT_PARAM& param) {
 
   // The address field is shorter than host, so the copy always fits.
   std::strcpy(m_link.host, m_link.param.address);
-  m_link.port = 554;
+  m_link.port = kDefaultPort;
   if (char* colon = std::strrchr(m_link.host, ':')) {
     m_link.port = ParsePort(colon + 1);
     *colon = '\0';
@@ -78,11 +85,11 @@ bool CNetClient::InitReplay(const char* path, KVNET_HWND window) {
   m_sound.on = 1;
   m_viewState.videoWindow = window;
   m_link.param.videoWnd = window;
-  m_stream.width = 1600;
-  m_stream.height = 1200;
-  m_stream.frameRate = 30;
-  m_stream.bitRate = 2048;
-  m_viewState.vertBlankDivisor = 10;
+  m_stream.width = kReplayWidth;
+  m_stream.height = kReplayHeight;
+  m_stream.frameRate = kReplayFrameRate;
+  m_stream.bitRate = kReplayBitRate;
+  m_viewState.vertBlankDivisor = kReplayVertBlankDivisor;
   m_link.state = 0;
   return true;
 }

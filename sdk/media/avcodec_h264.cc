@@ -11,14 +11,14 @@ namespace kv {
 
 bool AvcodecH264Decoder::Open(platform::FlaggedCriticalSection* decoderLock) {
   Close(decoderLock);
-  api_ = AvcodecEntryPoints();
-  if (api_ == nullptr) return false;
-  const AVCodec* codec = api_->avcodec_find_decoder(AV_CODEC_ID_H264);
+  m_api = AvcodecEntryPoints();
+  if (m_api == nullptr) return false;
+  const AVCodec* codec = m_api->avcodec_find_decoder(AV_CODEC_ID_H264);
   if (codec == nullptr) return false;
-  context_ = api_->avcodec_alloc_context3(codec);
-  frame_ = api_->av_frame_alloc();
-  packet_ = api_->av_packet_alloc();
-  if (context_ == nullptr || frame_ == nullptr || packet_ == nullptr) {
+  m_context = m_api->avcodec_alloc_context3(codec);
+  m_frame = m_api->av_frame_alloc();
+  m_packet = m_api->av_packet_alloc();
+  if (m_context == nullptr || m_frame == nullptr || m_packet == nullptr) {
     Close(decoderLock);
     return false;
   }
@@ -26,14 +26,14 @@ bool AvcodecH264Decoder::Open(platform::FlaggedCriticalSection* decoderLock) {
   // from several calls and ends it when its last macroblock row is decoded, so a picture is
   // neither torn into slices nor held back until the next one starts. One thread and low
   // delay keep the decoder from queueing pictures.
-  context_->flags2 |= AV_CODEC_FLAG2_CHUNKS;
-  context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
-  context_->thread_count = 1;
+  m_context->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+  m_context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  m_context->thread_count = 1;
   int result;
   {
     std::optional<platform::FlaggedLock> guard;
     if (decoderLock != nullptr) guard.emplace(*decoderLock);
-    result = api_->avcodec_open2(context_, codec, nullptr);
+    result = m_api->avcodec_open2(m_context, codec, nullptr);
   }
   if (result < 0) {
     Close(decoderLock);
@@ -41,78 +41,78 @@ bool AvcodecH264Decoder::Open(platform::FlaggedCriticalSection* decoderLock) {
   }
   // Concealment would run after every chunk over the part of the picture still to come (four
   // to nine times the decoding work); a picture that loses slices is dropped instead.
-  context_->error_concealment = 0;
-  pictureOpen_ = false;
+  m_context->error_concealment = 0;
+  m_pictureOpen = false;
   return true;
 }
 
 void AvcodecH264Decoder::Close(platform::FlaggedCriticalSection* decoderLock) {
-  if (api_ == nullptr) return;
-  if (context_ != nullptr) {
+  if (m_api == nullptr) return;
+  if (m_context != nullptr) {
     std::optional<platform::FlaggedLock> guard;
     if (decoderLock != nullptr) guard.emplace(*decoderLock);
-    api_->avcodec_free_context(&context_);
+    m_api->avcodec_free_context(&m_context);
   }
-  if (frame_ != nullptr) api_->av_frame_free(&frame_);
-  if (packet_ != nullptr) api_->av_packet_free(&packet_);
-  api_ = nullptr;
+  if (m_frame != nullptr) m_api->av_frame_free(&m_frame);
+  if (m_packet != nullptr) m_api->av_packet_free(&m_packet);
+  m_api = nullptr;
 }
 
 int AvcodecH264Decoder::Receive(DecodedPicture* picture) {
-  api_->av_frame_unref(frame_);
-  int result = api_->avcodec_receive_frame(context_, frame_);
+  m_api->av_frame_unref(m_frame);
+  int result = m_api->avcodec_receive_frame(m_context, m_frame);
   if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return 0;
   if (result < 0) return result;
-  if (frame_->format != AV_PIX_FMT_YUV420P && frame_->format != AV_PIX_FMT_YUVJ420P) {
+  if (m_frame->format != AV_PIX_FMT_YUV420P && m_frame->format != AV_PIX_FMT_YUVJ420P) {
     // 4:2:2 and 4:4:4 streams cannot be shown as planar 4:2:0.
-    api_->av_frame_unref(frame_);
+    m_api->av_frame_unref(m_frame);
     return AVERROR_PATCHWELCOME;
   }
   if (picture != nullptr) {
-    picture->y = frame_->data[0];
-    picture->u = frame_->data[1];
-    picture->v = frame_->data[2];
-    picture->yStride = frame_->linesize[0];
-    picture->uvStride = frame_->linesize[1];
-    picture->width = frame_->width;
-    picture->height = frame_->height;
+    picture->y = m_frame->data[0];
+    picture->u = m_frame->data[1];
+    picture->v = m_frame->data[2];
+    picture->yStride = m_frame->linesize[0];
+    picture->uvStride = m_frame->linesize[1];
+    picture->width = m_frame->width;
+    picture->height = m_frame->height;
   }
   return 1;
 }
 
 int AvcodecH264Decoder::Decode(const uint8_t* data, size_t size, DecodedPicture* picture) {
-  if (context_ == nullptr) return AVERROR(EINVAL);
+  if (m_context == nullptr) return AVERROR(EINVAL);
   if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX) - 64) return 0;
   const NalStart start = ClassifyUnit(data, size);
-  if (pictureOpen_ && (start == NalStart::kNewPicture || start == NalStart::kNonSlice)) {
+  if (m_pictureOpen && (start == NalStart::kNewPicture || start == NalStart::kNonSlice)) {
     // The open picture lost its last slices. Chunk mode cannot finish it, and leaving it
     // half-built stalls the decoder, so restart clean: pictures resume at the next key picture.
     Flush();
   }
-  input_.assign(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-  std::memcpy(input_.data(), data, size);
-  packet_->data = input_.data();
-  packet_->size = static_cast<int>(size);
-  packet_->pts = AV_NOPTS_VALUE;
-  packet_->dts = AV_NOPTS_VALUE;
-  packet_->pos = -1;
+  m_input.assign(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+  std::memcpy(m_input.data(), data, size);
+  m_packet->data = m_input.data();
+  m_packet->size = static_cast<int>(size);
+  m_packet->pts = AV_NOPTS_VALUE;
+  m_packet->dts = AV_NOPTS_VALUE;
+  m_packet->pos = -1;
 
-  int result = api_->avcodec_send_packet(context_, packet_);
+  int result = m_api->avcodec_send_packet(m_context, m_packet);
   if (result == AVERROR(EAGAIN)) {
     // A picture is still waiting: hand it out and queue this frame behind it.
     int received = Receive(picture);
-    api_->avcodec_send_packet(context_, packet_);
-    packet_->data = nullptr;
-    packet_->size = 0;
+    m_api->avcodec_send_packet(m_context, m_packet);
+    m_packet->data = nullptr;
+    m_packet->size = 0;
     return received;
   }
-  packet_->data = nullptr;
-  packet_->size = 0;
+  m_packet->data = nullptr;
+  m_packet->size = 0;
   int received = Receive(picture);
   if (received == 1) {
-    pictureOpen_ = false;
+    m_pictureOpen = false;
   } else if (start == NalStart::kNewPicture || start == NalStart::kSlice) {
-    pictureOpen_ = true;
+    m_pictureOpen = true;
   }
   // A damaged unit: keep whatever the decoder may still hand out.
   return result < 0 && received == 0 ? result : received;
@@ -134,13 +134,13 @@ AvcodecH264Decoder::NalStart AvcodecH264Decoder::ClassifyUnit(const uint8_t* dat
 }
 
 void AvcodecH264Decoder::Flush() {
-  if (context_ == nullptr) return;
-  api_->av_frame_unref(frame_);
-  api_->avcodec_flush_buffers(context_);
-  pictureOpen_ = false;
+  if (m_context == nullptr) return;
+  m_api->av_frame_unref(m_frame);
+  m_api->avcodec_flush_buffers(m_context);
+  m_pictureOpen = false;
 }
 
-int AvcodecH264Decoder::Width() const { return context_ != nullptr ? context_->width : 0; }
-int AvcodecH264Decoder::Height() const { return context_ != nullptr ? context_->height : 0; }
+int AvcodecH264Decoder::Width() const { return m_context != nullptr ? m_context->width : 0; }
+int AvcodecH264Decoder::Height() const { return m_context != nullptr ? m_context->height : 0; }
 
 }  // namespace kv

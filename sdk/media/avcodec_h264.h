@@ -37,7 +37,7 @@ class AvcodecH264Decoder {
   bool Open(platform::FlaggedCriticalSection* decoderLock);
   // Frees the context and picture (under decoderLock). Safe to call when not open.
   void Close(platform::FlaggedCriticalSection* decoderLock);
-  bool IsOpen() const { return context_ != nullptr; }
+  bool IsOpen() const { return m_context != nullptr; }
 
   // Decodes one compressed frame. The frame may hold a single NAL unit (one slice of a
   // picture); a picture is handed back as soon as its last slice has been decoded.
@@ -57,12 +57,12 @@ class AvcodecH264Decoder {
   static NalStart ClassifyUnit(const uint8_t* data, size_t size);
   int Receive(DecodedPicture* picture);
 
-  const AvcodecApi* api_ = nullptr;
-  AVCodecContext* context_ = nullptr;
-  AVFrame* frame_ = nullptr;
-  AVPacket* packet_ = nullptr;
-  std::vector<uint8_t> input_;  // the frame plus the zero padding the parser may read
-  bool pictureOpen_ = false;    // slices sent, picture not yet out
+  const AvcodecApi* m_api = nullptr;
+  AVCodecContext* m_context = nullptr;
+  AVFrame* m_frame = nullptr;
+  AVPacket* m_packet = nullptr;
+  std::vector<uint8_t> m_input;  // the frame plus the zero padding the parser may read
+  bool m_pictureOpen = false;    // slices sent, picture not yet out
 };
 
 }  // namespace kv

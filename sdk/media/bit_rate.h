@@ -39,9 +39,9 @@ class CBitRate : public platform::JThread {
   int ThreadMain() override;
 
  private:
-  StreamCounters* counters_;
-  uint32_t periodMs_;
-  std::unique_ptr<platform::Event> stopEvent_;
+  StreamCounters* m_counters;
+  uint32_t m_periodMs;
+  std::unique_ptr<platform::Event> m_stopEvent;
 };
 
 }  // namespace kv

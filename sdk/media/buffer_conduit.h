@@ -45,22 +45,22 @@ class CBufferConduit : public CIConduit {
   void closeFrameLocked(int32_t timestamp, int32_t tag);
   void signalSpaceIfBelow(int32_t level);
 
-  platform::FlaggedCriticalSection lock_;
-  std::unique_ptr<platform::Event> dataEvent_;
-  std::unique_ptr<platform::Event> spaceEvent_;
-  int32_t capacity_ = 0;
-  int32_t used_ = 0;
-  std::unique_ptr<uint8_t[]> buffer_;
-  const uint8_t* frameStart_ = nullptr;
-  int32_t readPos_ = 0;
-  int32_t writePos_ = 0;
-  std::atomic<bool> stopped_{false};
-  int32_t lowWater_ = 0;
-  std::atomic<bool> flowControl_{false};
-  std::deque<FrameEntry> index_;
-  int32_t pending_ = 0;
-  std::atomic<int32_t> frameCount_{0};  // read without the lock by GetFrameCount
-  bool frameMode_ = false;
+  platform::FlaggedCriticalSection m_lock;
+  std::unique_ptr<platform::Event> m_dataEvent;
+  std::unique_ptr<platform::Event> m_spaceEvent;
+  int32_t m_capacity = 0;
+  int32_t m_used = 0;
+  std::unique_ptr<uint8_t[]> m_buffer;
+  const uint8_t* m_frameStart = nullptr;
+  int32_t m_readPos = 0;
+  int32_t m_writePos = 0;
+  std::atomic<bool> m_stopped{false};
+  int32_t m_lowWater = 0;
+  std::atomic<bool> m_flowControl{false};
+  std::deque<FrameEntry> m_index;
+  int32_t m_pending = 0;
+  std::atomic<int32_t> m_frameCount{0};  // read without the lock by GetFrameCount
+  bool m_frameMode = false;
 };
 
 }  // namespace kv

@@ -141,53 +141,53 @@ TransformFunction ChooseTransform() {
 // MSB-first bit packing with a 0x00 after every 0xFF byte written.
 class BitWriter {
  public:
-  explicit BitWriter(uint8_t* p) : p_(p) {}
+  explicit BitWriter(uint8_t* p) : m_p(p) {}
 
-  uint8_t* Position() const { return p_; }
-  void Rebase(uint8_t* p) { p_ = p; }
+  uint8_t* Position() const { return m_p; }
+  void Rebase(uint8_t* p) { m_p = p; }
 
   // Appends the low `count` bits of `bits` (count at most 32).
   void Put(uint32_t bits, int count) {
-    acc_ = (acc_ << count) | bits;
-    pending_ += count;
-    if (pending_ >= 32) {
-      pending_ -= 32;
-      emitWord(static_cast<uint32_t>(acc_ >> pending_));
+    m_acc = (m_acc << count) | bits;
+    m_pending += count;
+    if (m_pending >= 32) {
+      m_pending -= 32;
+      emitWord(static_cast<uint32_t>(m_acc >> m_pending));
     }
   }
 
   // Pads the last partial byte with 1 bits and writes it.
   void Finish() {
-    while (pending_ >= 8) {
-      pending_ -= 8;
-      emitByte(static_cast<uint8_t>(acc_ >> pending_));
+    while (m_pending >= 8) {
+      m_pending -= 8;
+      emitByte(static_cast<uint8_t>(m_acc >> m_pending));
     }
-    if (pending_ > 0) {
-      const int fill = 8 - pending_;
-      emitByte(static_cast<uint8_t>((acc_ << fill) | ((1u << fill) - 1)));
-      pending_ = 0;
+    if (m_pending > 0) {
+      const int fill = 8 - m_pending;
+      emitByte(static_cast<uint8_t>((m_acc << fill) | ((1u << fill) - 1)));
+      m_pending = 0;
     }
   }
 
  private:
   void emitByte(uint8_t b) {
-    *p_++ = b;
-    if (b == 0xFF) *p_++ = 0;
+    *m_p++ = b;
+    if (b == 0xFF) *m_p++ = 0;
   }
   void emitWord(uint32_t w) {
     // A zero byte in ~w is a 0xFF byte in w: only then is stuffing needed.
     if ((((~w) - 0x01010101u) & w & 0x80808080u) == 0) {
       const uint32_t bigEndian = __builtin_bswap32(w);
-      std::memcpy(p_, &bigEndian, 4);
-      p_ += 4;
+      std::memcpy(m_p, &bigEndian, 4);
+      m_p += 4;
       return;
     }
     for (int shift = 24; shift >= 0; shift -= 8) emitByte(static_cast<uint8_t>(w >> shift));
   }
 
-  uint8_t* p_;
-  uint64_t acc_ = 0;
-  int pending_ = 0;
+  uint8_t* m_p;
+  uint64_t m_acc = 0;
+  int m_pending = 0;
 };
 
 // Number of bits of |value| (the JPEG category) and the value's own bits: a negative value is
@@ -259,29 +259,30 @@ class BandGatherer {
  public:
   BandGatherer(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
                int width, int height, int groups)
-      : y_(y),
-        u_(u),
-        v_(v),
-        yStride_(yStride),
-        uvStride_(uvStride),
-        width_(width),
-        height_(height),
-        groups_(groups),
-        lineWidth_(static_cast<size_t>(groups) * kLanes * 8),
-        lines_(3 * lineWidth_),
-        samples_(static_cast<size_t>(groups) * 3) {}
+      : m_y(y),
+        m_u(u),
+        m_v(v),
+        m_yStride(yStride),
+        m_uvStride(uvStride),
+        m_width(width),
+        m_height(height),
+        m_groups(groups),
+        m_lineWidth(static_cast<size_t>(groups) * kLanes * 8),
+        m_lines(3 * m_lineWidth),
+        m_samples(static_cast<size_t>(groups) * 3) {}
 
   void Gather(int band) {
-    uint8_t* lines[3] = {lines_.data(), lines_.data() + lineWidth_, lines_.data() + 2 * lineWidth_};
+    uint8_t* lines[3] = {m_lines.data(), m_lines.data() + m_lineWidth,
+                         m_lines.data() + 2 * m_lineWidth};
     for (int r = 0; r < 8; ++r) {
-      const size_t row = static_cast<size_t>(std::min(band * 8 + r, height_ - 1));
-      fillLuma(y_ + row * static_cast<size_t>(yStride_), lines[0]);
-      fillChroma(u_ + row / 2 * static_cast<size_t>(uvStride_), lines[1]);
-      fillChroma(v_ + row / 2 * static_cast<size_t>(uvStride_), lines[2]);
-      for (int g = 0; g < groups_; ++g) {
+      const size_t row = static_cast<size_t>(std::min(band * 8 + r, m_height - 1));
+      fillLuma(m_y + row * static_cast<size_t>(m_yStride), lines[0]);
+      fillChroma(m_u + row / 2 * static_cast<size_t>(m_uvStride), lines[1]);
+      fillChroma(m_v + row / 2 * static_cast<size_t>(m_uvStride), lines[2]);
+      for (int g = 0; g < m_groups; ++g) {
         for (int component = 0; component < 3; ++component) {
           Transpose8x8(lines[component] + static_cast<size_t>(g) * kLanes * 8,
-                       samples_[static_cast<size_t>(g) * 3 + component].s + r * 8 * kLanes);
+                       m_samples[static_cast<size_t>(g) * 3 + component].s + r * 8 * kLanes);
         }
       }
     }
@@ -289,17 +290,17 @@ class BandGatherer {
 
   // Component 0 (Y), 1 (Cb) or 2 (Cr) of group g.
   const GroupSamples& Samples(int g, int component) const {
-    return samples_[static_cast<size_t>(g) * 3 + component];
+    return m_samples[static_cast<size_t>(g) * 3 + component];
   }
 
  private:
   void fillLuma(const uint8_t* source, uint8_t* line) const {
-    std::memcpy(line, source, static_cast<size_t>(width_));
-    std::memset(line + width_, source[width_ - 1], lineWidth_ - static_cast<size_t>(width_));
+    std::memcpy(line, source, static_cast<size_t>(m_width));
+    std::memset(line + m_width, source[m_width - 1], m_lineWidth - static_cast<size_t>(m_width));
   }
   // Each chroma sample twice; sixteen at a time while whole sixteens fit the row.
   void fillChroma(const uint8_t* source, uint8_t* line) const {
-    const int pairs = width_ / 2;
+    const int pairs = m_width / 2;
     int i = 0;
     for (; i + 16 <= pairs; i += 16) {
       B16 in;
@@ -312,17 +313,17 @@ class BandGatherer {
       std::memcpy(line + 2 * i + 16, &second, sizeof second);
     }
     for (; i < pairs; ++i) line[2 * i] = line[2 * i + 1] = source[i];
-    if (width_ % 2 != 0) line[width_ - 1] = source[pairs];
-    std::memset(line + width_, line[width_ - 1], lineWidth_ - static_cast<size_t>(width_));
+    if (m_width % 2 != 0) line[m_width - 1] = source[pairs];
+    std::memset(line + m_width, line[m_width - 1], m_lineWidth - static_cast<size_t>(m_width));
   }
 
-  const uint8_t* y_;
-  const uint8_t* u_;
-  const uint8_t* v_;
-  const int yStride_, uvStride_, width_, height_, groups_;
-  const size_t lineWidth_;
-  std::vector<uint8_t> lines_;
-  std::vector<GroupSamples> samples_;
+  const uint8_t* m_y;
+  const uint8_t* m_u;
+  const uint8_t* m_v;
+  const int m_yStride, m_uvStride, m_width, m_height, m_groups;
+  const size_t m_lineWidth;
+  std::vector<uint8_t> m_lines;
+  std::vector<GroupSamples> m_samples;
 };
 
 }  // namespace

@@ -70,11 +70,11 @@ uint32_t LiveCatchUpSleepMs(uint32_t now, uint32_t last, uint32_t waiting) {
 }
 
 bool DepthPacer::ShouldRead(int32_t waiting, int32_t preBufferDepth) {
-  if (waiting - preBufferDepth > 0 || static_cast<uint32_t>(waiting) >= holdThreshold_) {
-    holdThreshold_ = 2;
+  if (waiting - preBufferDepth > 0 || static_cast<uint32_t>(waiting) >= m_holdThreshold) {
+    m_holdThreshold = 2;
     return true;
   }
-  if (preBufferDepth > 9) holdThreshold_ = static_cast<uint32_t>(preBufferDepth / 2);
+  if (preBufferDepth > 9) m_holdThreshold = static_cast<uint32_t>(preBufferDepth / 2);
   return false;
 }
 

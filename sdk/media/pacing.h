@@ -41,10 +41,10 @@ class DepthPacer {
  public:
   // True: read now. False: keep the frames back (the caller sleeps and tries again).
   bool ShouldRead(int32_t waiting, int32_t preBufferDepth);
-  uint32_t holdThreshold() const { return holdThreshold_; }
+  uint32_t holdThreshold() const { return m_holdThreshold; }
 
  private:
-  uint32_t holdThreshold_ = 2;
+  uint32_t m_holdThreshold = 2;
 };
 
 // A client frame rate outside 1..30 counts as 30.

@@ -5,23 +5,23 @@ namespace kv::platform {
 
 bool FlaggedCriticalSection::Initialise() {
   bool expected = false;
-  return initialised_.compare_exchange_strong(expected, true);
+  return m_initialised.compare_exchange_strong(expected, true);
 }
 
 void FlaggedCriticalSection::Enter() {
-  if (initialised_.load()) cs_.Enter();
+  if (m_initialised.load()) m_cs.Enter();
 }
 
 bool FlaggedCriticalSection::EnterIfInitialised() {
-  if (!initialised_.load()) return false;
-  cs_.Enter();
+  if (!m_initialised.load()) return false;
+  m_cs.Enter();
   return true;
 }
 
 void FlaggedCriticalSection::Leave() {
-  if (initialised_.load()) cs_.Leave();
+  if (m_initialised.load()) m_cs.Leave();
 }
 
-void FlaggedCriticalSection::LeaveEntered() { cs_.Leave(); }
+void FlaggedCriticalSection::LeaveEntered() { m_cs.Leave(); }
 
 }  // namespace kv::platform

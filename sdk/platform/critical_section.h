@@ -13,16 +13,16 @@ class CriticalSection {
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
 
-  void Enter() { mutex_.lock(); }
-  void Leave() { mutex_.unlock(); }
-  bool TryEnter() { return mutex_.try_lock(); }
+  void Enter() { m_mutex.lock(); }
+  void Leave() { m_mutex.unlock(); }
+  bool TryEnter() { return m_mutex.try_lock(); }
 
   // BasicLockable, so std::lock_guard works.
   void lock() { Enter(); }
   void unlock() { Leave(); }
 
  private:
-  std::recursive_mutex mutex_;
+  std::recursive_mutex m_mutex;
 };
 
 // A critical section with the flag telling whether it was initialised. Initialise sets it
@@ -31,33 +31,33 @@ class FlaggedCriticalSection {
  public:
   // Returns true when this call initialised the lock (false when it already was).
   bool Initialise();
-  bool IsInitialised() const { return initialised_.load(); }
+  bool IsInitialised() const { return m_initialised.load(); }
   void Enter();
   void Leave();
-  void Delete() { initialised_.store(false); }
+  void Delete() { m_initialised.store(false); }
   // Enters only when initialised and tells whether it did, so the matching LeaveEntered
   // stays paired even if the flag changes in between.
   bool EnterIfInitialised();
   void LeaveEntered();
 
  private:
-  CriticalSection cs_;
-  std::atomic<bool> initialised_{false};
+  CriticalSection m_cs;
+  std::atomic<bool> m_initialised{false};
 };
 
 // Scoped Enter/Leave of a flagged lock.
 class FlaggedLock {
  public:
-  explicit FlaggedLock(FlaggedCriticalSection& cs) : cs_(cs), entered_(cs.EnterIfInitialised()) {}
+  explicit FlaggedLock(FlaggedCriticalSection& cs) : m_cs(cs), m_entered(cs.EnterIfInitialised()) {}
   ~FlaggedLock() {
-    if (entered_) cs_.LeaveEntered();
+    if (m_entered) m_cs.LeaveEntered();
   }
   FlaggedLock(const FlaggedLock&) = delete;
   FlaggedLock& operator=(const FlaggedLock&) = delete;
 
  private:
-  FlaggedCriticalSection& cs_;
-  const bool entered_;
+  FlaggedCriticalSection& m_cs;
+  const bool m_entered;
 };
 
 }  // namespace kv::platform

@@ -10,20 +10,20 @@ bool DynamicLibrary::Open(const std::string& name) {
   // Closing releases the handle but leaves the code mapped: codec libraries and what they pull
   // in keep process-wide state (allocations, thread-locals, exit handlers) that must not
   // outlive their code.
-  handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (handle_ == nullptr) {
+  m_handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (m_handle == nullptr) {
     const char* why = dlerror();
-    lastError_ = why != nullptr ? why : "cannot load " + name;
+    m_lastError = why != nullptr ? why : "cannot load " + name;
     return false;
   }
-  lastError_.clear();
+  m_lastError.clear();
   return true;
 }
 
 void DynamicLibrary::Close() {
-  if (handle_ != nullptr) {
-    dlclose(handle_);
-    handle_ = nullptr;
+  if (m_handle != nullptr) {
+    dlclose(m_handle);
+    m_handle = nullptr;
   }
 }
 
@@ -35,9 +35,9 @@ bool DynamicLibrary::IsLoaded(const std::string& name) {
 }
 
 void* DynamicLibrary::Symbol(const char* name) const {
-  if (handle_ == nullptr || name == nullptr) return nullptr;
+  if (m_handle == nullptr || name == nullptr) return nullptr;
   // dlsym on a handle searches the library and its dependencies (libavutil for av_frame_*).
-  return dlsym(handle_, name);
+  return dlsym(m_handle, name);
 }
 
 }  // namespace kv::platform

@@ -17,21 +17,21 @@ class DynamicLibrary {
   // False when it cannot be loaded; LastError() then tells why.
   bool Open(const std::string& name);
   void Close();
-  bool IsOpen() const { return handle_ != nullptr; }
+  bool IsOpen() const { return m_handle != nullptr; }
 
   // The address of a symbol of the library or of the libraries it depends on; null if
   // missing or nothing is open.
   void* Symbol(const char* name) const;
 
-  const std::string& LastError() const { return lastError_; }
+  const std::string& LastError() const { return m_lastError; }
 
   // True when a library of that name is already in the process (loaded by anyone), without
   // loading it.
   static bool IsLoaded(const std::string& name);
 
  private:
-  void* handle_ = nullptr;
-  std::string lastError_;
+  void* m_handle = nullptr;
+  std::string m_lastError;
 };
 
 }  // namespace kv::platform

@@ -25,24 +25,24 @@ Clock::time_point deadlineFor(uint32_t timeoutMs) {
 }  // namespace
 
 Event::Event(bool manualReset, bool initiallySignalled)
-    : manualReset_(manualReset), signalled_(initiallySignalled) {}
+    : m_manualReset(manualReset), m_signalled(initiallySignalled) {}
 
 Event::~Event() = default;
 
 bool Event::tryConsumeLocked() {
-  if (!signalled_) return false;
-  if (!manualReset_) signalled_ = false;
+  if (!m_signalled) return false;
+  if (!m_manualReset) m_signalled = false;
   return true;
 }
 
 void Event::notifyLocked() {
   // Notifying while holding the lock lets a woken waiter destroy the event right after.
-  if (manualReset_) {
-    cv_.notify_all();
+  if (m_manualReset) {
+    m_cv.notify_all();
   } else {
-    cv_.notify_one();
+    m_cv.notify_one();
   }
-  for (Waiter* waiter : waiters_) {
+  for (Waiter* waiter : m_waiters) {
     std::lock_guard<std::mutex> lock(waiter->mutex);
     waiter->notified = true;
     waiter->cv.notify_one();
@@ -50,26 +50,26 @@ void Event::notifyLocked() {
 }
 
 void Event::Set() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  signalled_ = true;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_signalled = true;
   notifyLocked();
 }
 
 void Event::Reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  signalled_ = false;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_signalled = false;
 }
 
 bool Event::IsSignalled() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return signalled_;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_signalled;
 }
 
 uint32_t Event::Wait(uint32_t timeoutMs) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(m_mutex);
   if (timeoutMs == kInfinite) {
-    cv_.wait(lock, [this] { return signalled_; });
-  } else if (!cv_.wait_until(lock, deadlineFor(timeoutMs), [this] { return signalled_; })) {
+    m_cv.wait(lock, [this] { return m_signalled; });
+  } else if (!m_cv.wait_until(lock, deadlineFor(timeoutMs), [this] { return m_signalled; })) {
     return kWaitTimeout;
   }
   tryConsumeLocked();
@@ -89,23 +89,23 @@ uint32_t WaitForMultipleEvents(Event* const* events, size_t count, bool waitAll,
 
   Event::Waiter waiter;
   for (Event* event : distinct) {
-    std::lock_guard<std::mutex> lock(event->mutex_);
-    event->waiters_.push_back(&waiter);
+    std::lock_guard<std::mutex> lock(event->m_mutex);
+    event->m_waiters.push_back(&waiter);
   }
 
   auto tryTake = [&]() -> long {
     if (!waitAll) {
       for (size_t i = 0; i < count; ++i) {
-        std::lock_guard<std::mutex> lock(events[i]->mutex_);
+        std::lock_guard<std::mutex> lock(events[i]->m_mutex);
         if (events[i]->tryConsumeLocked()) return static_cast<long>(i);
       }
       return -1;
     }
     std::vector<std::unique_lock<std::mutex>> locks;
     locks.reserve(distinct.size());
-    for (Event* event : distinct) locks.emplace_back(event->mutex_);
+    for (Event* event : distinct) locks.emplace_back(event->m_mutex);
     for (Event* event : distinct) {
-      if (!event->signalled_) return -1;
+      if (!event->m_signalled) return -1;
     }
     for (Event* event : distinct) event->tryConsumeLocked();
     return 0;
@@ -129,8 +129,8 @@ uint32_t WaitForMultipleEvents(Event* const* events, size_t count, bool waitAll,
   }
 
   for (Event* event : distinct) {
-    std::lock_guard<std::mutex> lock(event->mutex_);
-    auto& list = event->waiters_;
+    std::lock_guard<std::mutex> lock(event->m_mutex);
+    auto& list = event->m_waiters;
     list.erase(std::remove(list.begin(), list.end(), &waiter), list.end());
   }
   return taken >= 0 ? kWaitObject0 + static_cast<uint32_t>(taken) : kWaitTimeout;

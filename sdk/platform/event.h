@@ -31,11 +31,11 @@ class Event {
   bool tryConsumeLocked();
   void notifyLocked();
 
-  const bool manualReset_;
-  bool signalled_;
-  mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<Waiter*> waiters_;
+  const bool m_manualReset;
+  bool m_signalled;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_cv;
+  std::vector<Waiter*> m_waiters;
 };
 
 // Waits for any (waitAll false) or all of count events. Returns kWaitObject0 + index of the

@@ -35,7 +35,7 @@ class HeadlessWindowSystem : public WindowSystem {
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> m_impl;
 };
 
 // The headless window system when it is the process's backend, else null.

@@ -12,34 +12,34 @@ JThread::JThread() = default;
 JThread::~JThread() {
   CloseHandle();
   // Only when the body itself destroys its object: std::thread must not be left joinable.
-  if (thread_.joinable()) thread_.detach();
+  if (m_thread.joinable()) m_thread.detach();
 }
 
 int JThread::Start() {
-  if (running_.load()) return -1;
+  if (m_running.load()) return -1;
   // A previous body has ended but was not joined yet: join it before reusing the object.
   CloseHandle();
-  started_.Reset();
-  ended_.Reset();
-  exitValue_.store(0);
-  threadId_.store(0);
-  running_.store(true);
+  m_started.Reset();
+  m_ended.Reset();
+  m_exitValue.store(0);
+  m_threadId.store(0);
+  m_running.store(true);
   try {
-    thread_ = std::thread(&JThread::body, this);
+    m_thread = std::thread(&JThread::body, this);
   } catch (const std::system_error&) {
-    running_.store(false);
-    ended_.Set();
+    m_running.store(false);
+    m_ended.Set();
     return -2;
   }
   // Released by the body's ThreadStarted(), or by the body's end if it never called it.
-  started_.Wait(kInfinite);
+  m_started.Wait(kInfinite);
   return 0;
 }
 
-void JThread::ThreadStarted() { started_.Set(); }
+void JThread::ThreadStarted() { m_started.Set(); }
 
 void JThread::body() {
-  threadId_.store(CurrentThreadId());
+  m_threadId.store(CurrentThreadId());
   EnsureMessageQueue();
   int exitValue = -1;
   try {
@@ -48,22 +48,22 @@ void JThread::body() {
     // An escaping exception would terminate the process; the thread just ends with -1.
   }
   DestroyMessageQueue();
-  exitValue_.store(exitValue);
-  running_.store(false);
-  started_.Set();
-  ended_.Set();
+  m_exitValue.store(exitValue);
+  m_running.store(false);
+  m_started.Set();
+  m_ended.Set();
 }
 
 uint32_t JThread::WaitForEnd(uint32_t timeoutMs) {
-  if (!thread_.joinable()) return kWaitObject0;
-  return ended_.Wait(timeoutMs) == kWaitObject0 ? kWaitObject0 : kWaitTimeout;
+  if (!m_thread.joinable()) return kWaitObject0;
+  return m_ended.Wait(timeoutMs) == kWaitObject0 ? kWaitObject0 : kWaitTimeout;
 }
 
 void JThread::CloseHandle() {
-  if (!thread_.joinable()) return;
+  if (!m_thread.joinable()) return;
   // A thread cannot join itself; its owner joins it later.
-  if (thread_.get_id() == std::this_thread::get_id()) return;
-  thread_.join();
+  if (m_thread.get_id() == std::this_thread::get_id()) return;
+  m_thread.join();
 }
 
 }  // namespace kv::platform

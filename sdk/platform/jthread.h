@@ -25,16 +25,16 @@ class JThread {
 
   // 0 on success; -1 when already running, -2 when the thread cannot be created.
   int Start();
-  bool IsRunning() const { return running_.load(); }
+  bool IsRunning() const { return m_running.load(); }
   // Waits up to timeoutMs for the body to return: kWaitObject0 or kWaitTimeout
   // (kWaitObject0 at once when no thread was started).
   uint32_t WaitForEnd(uint32_t timeoutMs = kInfinite);
   // Joins the thread (waiting without limit) and forgets it. Safe to call twice.
   void CloseHandle();
-  bool HasHandle() const { return thread_.joinable(); }
-  int GetExitValue() const { return exitValue_.load(); }
+  bool HasHandle() const { return m_thread.joinable(); }
+  int GetExitValue() const { return m_exitValue.load(); }
   // Identifier for PostThreadMessage; 0 before the body runs.
-  ThreadId GetThreadId() const { return threadId_.load(); }
+  ThreadId GetThreadId() const { return m_threadId.load(); }
 
  protected:
   virtual int ThreadMain() = 0;
@@ -44,12 +44,12 @@ class JThread {
  private:
   void body();
 
-  std::thread thread_;
-  std::atomic<bool> running_{false};
-  std::atomic<int> exitValue_{0};
-  std::atomic<ThreadId> threadId_{0};
-  Event started_{true, false};
-  Event ended_{true, true};
+  std::thread m_thread;
+  std::atomic<bool> m_running{false};
+  std::atomic<int> m_exitValue{0};
+  std::atomic<ThreadId> m_threadId{0};
+  Event m_started{true, false};
+  Event m_ended{true, true};
 };
 
 }  // namespace kv::platform

@@ -1,6 +1,7 @@
-// BSD socket implementation of the socket helpers. A socket's descriptor lives in a Handle
-// that counts the calls using it; Close shuts the descriptor down at once (waking those calls)
-// and the last call to leave closes it, so its number cannot be reused under a running call.
+// BSD socket implementation of the sockets (their addresses are in socket_address.cc). A socket's
+// descriptor lives in a Handle that counts the calls using it; Close shuts the descriptor down at
+// once (waking those calls) and the last call to leave closes it, so its number cannot be reused
+// under a running call.
 #include "sdk/platform/socket.h"
 
 #include <arpa/inet.h>
@@ -21,58 +22,14 @@
 #include <system_error>
 #include <utility>
 
+#include "sdk/platform/socket_system.h"
+
 namespace kv::platform {
 namespace {
 
-static_assert(sizeof(sockaddr_storage) <= 128, "address storage too small");
-
-int toDomain(AddressFamily family) {
-  switch (family) {
-    case AddressFamily::kIPv4:
-      return AF_INET;
-    case AddressFamily::kIPv6:
-      return AF_INET6;
-    default:
-      return AF_UNSPEC;
-  }
-}
-
-AddressFamily fromDomain(int domain) {
-  switch (domain) {
-    case AF_INET:
-      return AddressFamily::kIPv4;
-    case AF_INET6:
-      return AddressFamily::kIPv6;
-    default:
-      return AddressFamily::kUnspecified;
-  }
-}
-
-// Copies the raw record out so it can be read with the right type and alignment.
-sockaddr_storage storageOf(const SocketAddress& address) {
-  sockaddr_storage ss{};
-  std::memcpy(&ss, address.Data(), address.Size());
-  return ss;
-}
-
-// The 16 address bytes in IPv6 form (IPv4 as an IPv4-mapped address); false when invalid.
-bool canonicalBytes(const SocketAddress& address, unsigned char out[16]) {
-  const sockaddr_storage ss = storageOf(address);
-  if (ss.ss_family == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&ss);
-    std::memset(out, 0, 10);
-    out[10] = 0xFF;
-    out[11] = 0xFF;
-    std::memcpy(out + 12, &v4->sin_addr, 4);
-    return true;
-  }
-  if (ss.ss_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&ss);
-    std::memcpy(out, &v6->sin6_addr, 16);
-    return true;
-  }
-  return false;
-}
+using socket_detail::fromDomain;
+using socket_detail::storageOf;
+using socket_detail::toDomain;
 
 // poll() for one descriptor, resuming after signals with the time left.
 int pollFor(int fd, short events, uint32_t timeoutMs) {
@@ -101,154 +58,6 @@ timeval toTimeval(uint32_t milliseconds) {
 }
 
 }  // namespace
-
-// ---- SocketAddress ----
-
-SocketAddress SocketAddress::FromRaw(const void* data, uint32_t size) {
-  SocketAddress address;
-  if (data == nullptr || size == 0 || size > address.storage_.size()) return address;
-  std::memcpy(address.storage_.data(), data, size);
-  address.size_ = size;
-  return address;
-}
-
-SocketAddress SocketAddress::Parse(const std::string& literal, uint16_t port) {
-  std::string text = literal;
-  if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
-    text = text.substr(1, text.size() - 2);
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* list = nullptr;
-  if (text.empty() || ::getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0 || !list) {
-    return SocketAddress();
-  }
-  SocketAddress address = FromRaw(list->ai_addr, static_cast<uint32_t>(list->ai_addrlen));
-  ::freeaddrinfo(list);
-  address.SetPort(port);
-  return address;
-}
-
-SocketAddress SocketAddress::Any(AddressFamily family, uint16_t port) {
-  if (family == AddressFamily::kIPv6) {
-    sockaddr_in6 v6{};
-    v6.sin6_family = AF_INET6;
-    v6.sin6_addr = in6addr_any;
-    v6.sin6_port = htons(port);
-    return FromRaw(&v6, sizeof(v6));
-  }
-  sockaddr_in v4{};
-  v4.sin_family = AF_INET;
-  v4.sin_addr.s_addr = htonl(INADDR_ANY);
-  v4.sin_port = htons(port);
-  return FromRaw(&v4, sizeof(v4));
-}
-
-SocketAddress SocketAddress::Loopback(AddressFamily family, uint16_t port) {
-  if (family == AddressFamily::kIPv6) {
-    sockaddr_in6 v6{};
-    v6.sin6_family = AF_INET6;
-    v6.sin6_addr = in6addr_loopback;
-    v6.sin6_port = htons(port);
-    return FromRaw(&v6, sizeof(v6));
-  }
-  sockaddr_in v4{};
-  v4.sin_family = AF_INET;
-  v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  v4.sin_port = htons(port);
-  return FromRaw(&v4, sizeof(v4));
-}
-
-AddressFamily SocketAddress::Family() const {
-  if (!IsValid()) return AddressFamily::kUnspecified;
-  return fromDomain(storageOf(*this).ss_family);
-}
-
-uint16_t SocketAddress::Port() const {
-  const sockaddr_storage ss = storageOf(*this);
-  if (ss.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(&ss)->sin_port);
-  if (ss.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<const sockaddr_in6*>(&ss)->sin6_port);
-  }
-  return 0;
-}
-
-void SocketAddress::SetPort(uint16_t port) {
-  sockaddr_storage ss = storageOf(*this);
-  if (ss.ss_family == AF_INET) {
-    reinterpret_cast<sockaddr_in*>(&ss)->sin_port = htons(port);
-  } else if (ss.ss_family == AF_INET6) {
-    reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port = htons(port);
-  } else {
-    return;
-  }
-  std::memcpy(storage_.data(), &ss, size_);
-}
-
-std::string SocketAddress::IpString() const {
-  const sockaddr_storage ss = storageOf(*this);
-  char text[INET6_ADDRSTRLEN] = {};
-  if (ss.ss_family == AF_INET) {
-    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&ss)->sin_addr, text, sizeof(text));
-  } else if (ss.ss_family == AF_INET6) {
-    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&ss)->sin6_addr, text,
-                sizeof(text));
-  }
-  return text;
-}
-
-std::string SocketAddress::ToString() const {
-  if (!IsValid()) return std::string();
-  const std::string ip = IpString();
-  const std::string port = std::to_string(Port());
-  return Family() == AddressFamily::kIPv6 ? "[" + ip + "]:" + port : ip + ":" + port;
-}
-
-bool SocketAddress::SameHost(const SocketAddress& other) const {
-  unsigned char a[16], b[16];
-  return canonicalBytes(*this, a) && canonicalBytes(other, b) && std::memcmp(a, b, 16) == 0;
-}
-
-bool SocketAddress::operator==(const SocketAddress& other) const {
-  if (!IsValid() || !other.IsValid()) return IsValid() == other.IsValid();
-  return Family() == other.Family() && Port() == other.Port() && SameHost(other);
-}
-
-// ---- Resolution ----
-
-ResolveResult ResolveHost(const std::string& host, uint16_t port, SocketType type,
-                          AddressFamily family) {
-  ResolveResult result;
-  if (host.empty()) {
-    result.error = EAI_NONAME;
-    return result;
-  }
-  addrinfo hints{};
-  hints.ai_family = toDomain(family);
-  hints.ai_socktype = type == SocketType::kTcp ? SOCK_STREAM : SOCK_DGRAM;
-  hints.ai_protocol = type == SocketType::kTcp ? IPPROTO_TCP : IPPROTO_UDP;
-  addrinfo* list = nullptr;
-  const std::string portText = std::to_string(port);
-  result.error = ::getaddrinfo(host.c_str(), portText.c_str(), &hints, &list);
-  if (result.error != 0) return result;
-  for (const addrinfo* it = list; it != nullptr; it = it->ai_next) {
-    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
-    result.addresses.push_back(
-        SocketAddress::FromRaw(it->ai_addr, static_cast<uint32_t>(it->ai_addrlen)));
-  }
-  ::freeaddrinfo(list);
-  if (result.addresses.empty()) result.error = EAI_NONAME;
-  return result;
-}
-
-std::string ResolveErrorText(int error) {
-  if (error == 0) return "no error";
-  if (error == EAI_SYSTEM) return "resolver system error";
-  return ::gai_strerror(error);
-}
-
-std::string SocketErrorText(int error) { return std::generic_category().message(error); }
 
 // ---- Socket ----
 
@@ -281,71 +90,71 @@ struct Socket::Impl {
 // One call's use of the descriptor: keeps it from being closed until the call is over.
 class Socket::Use {
  public:
-  explicit Use(const Socket& socket) : impl_(socket.impl_.get()) {
-    if (impl_ == nullptr) return;
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (!impl_->handle || impl_->handle->closing) return;
-    handle_ = impl_->handle;
-    ++handle_->users;
-    fd_ = handle_->fd;
+  explicit Use(const Socket& socket) : m_impl(socket.m_impl.get()) {
+    if (m_impl == nullptr) return;
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (!m_impl->handle || m_impl->handle->closing) return;
+    m_handle = m_impl->handle;
+    ++m_handle->users;
+    m_fd = m_handle->fd;
   }
   ~Use() {
-    if (!handle_) return;
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (--handle_->users == 0 && handle_->closing) {
-      ::close(handle_->fd);
-      handle_->fd = -1;
+    if (!m_handle) return;
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (--m_handle->users == 0 && m_handle->closing) {
+      ::close(m_handle->fd);
+      m_handle->fd = -1;
     }
   }
   Use(const Use&) = delete;
   Use& operator=(const Use&) = delete;
 
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool ok() const { return m_fd >= 0; }
+  int fd() const { return m_fd; }
   bool closing() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return handle_->closing;
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_handle->closing;
   }
 
  private:
-  Impl* impl_;
-  std::shared_ptr<Handle> handle_;
-  int fd_ = -1;
+  Impl* m_impl;
+  std::shared_ptr<Handle> m_handle;
+  int m_fd = -1;
 };
 
-Socket::Socket() : impl_(std::make_unique<Impl>()) {}
+Socket::Socket() : m_impl(std::make_unique<Impl>()) {}
 
 Socket::Socket(int fd, AddressFamily family, SocketType type) : Socket() {
-  impl_->handle = std::make_shared<Handle>();
-  impl_->handle->fd = fd;
-  impl_->family = family;
-  impl_->type = type;
+  m_impl->handle = std::make_shared<Handle>();
+  m_impl->handle->fd = fd;
+  m_impl->family = family;
+  m_impl->type = type;
 }
 
 Socket::~Socket() { Close(); }
 
-Socket::Socket(Socket&& other) noexcept : impl_(std::move(other.impl_)) {}
+Socket::Socket(Socket&& other) noexcept : m_impl(std::move(other.m_impl)) {}
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
-    impl_ = std::move(other.impl_);
+    m_impl = std::move(other.m_impl);
   }
   return *this;
 }
 
 void Socket::setError(int error) const {
-  if (impl_) impl_->lastError.store(error);
+  if (m_impl) m_impl->lastError.store(error);
 }
 
-int Socket::LastError() const { return impl_ ? impl_->lastError.load() : EBADF; }
+int Socket::LastError() const { return m_impl ? m_impl->lastError.load() : EBADF; }
 
 bool Socket::IsTimeoutError(int error) {
   return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT;
 }
 
 bool Socket::Open(AddressFamily family, SocketType type) {
-  if (!impl_) impl_ = std::make_unique<Impl>();
+  if (!m_impl) m_impl = std::make_unique<Impl>();
   const int domain = toDomain(family);
   if (domain == AF_UNSPEC) {
     setError(EAFNOSUPPORT);
@@ -358,43 +167,43 @@ bool Socket::Open(AddressFamily family, SocketType type) {
     setError(errno);
     return false;
   }
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->retireLocked();
-  impl_->handle = std::make_shared<Handle>();
-  impl_->handle->fd = fd;
-  impl_->family = family;
-  impl_->type = type;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->retireLocked();
+  m_impl->handle = std::make_shared<Handle>();
+  m_impl->handle->fd = fd;
+  m_impl->family = family;
+  m_impl->type = type;
   return true;
 }
 
 bool Socket::IsOpen() const {
-  if (!impl_) return false;
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->handle != nullptr;
+  if (!m_impl) return false;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->handle != nullptr;
 }
 
 AddressFamily Socket::Family() const {
-  if (!impl_) return AddressFamily::kUnspecified;
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->family;
+  if (!m_impl) return AddressFamily::kUnspecified;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->family;
 }
 
 SocketType Socket::Type() const {
-  if (!impl_) return SocketType::kTcp;
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->type;
+  if (!m_impl) return SocketType::kTcp;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->type;
 }
 
 void Socket::Shutdown() {
-  if (!impl_) return;
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  if (impl_->handle && !impl_->handle->closing) ::shutdown(impl_->handle->fd, SHUT_RDWR);
+  if (!m_impl) return;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  if (m_impl->handle && !m_impl->handle->closing) ::shutdown(m_impl->handle->fd, SHUT_RDWR);
 }
 
 void Socket::Close() {
-  if (!impl_) return;
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->retireLocked();
+  if (!m_impl) return;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->retireLocked();
 }
 
 bool Socket::Bind(const SocketAddress& address) {

@@ -32,7 +32,7 @@ class SocketAddress {
   // The loopback address of the family (127.0.0.1 or ::1).
   static SocketAddress Loopback(AddressFamily family, uint16_t port);
 
-  bool IsValid() const { return size_ != 0; }
+  bool IsValid() const { return m_size != 0; }
   AddressFamily Family() const;
   uint16_t Port() const;
   void SetPort(uint16_t port);
@@ -45,13 +45,13 @@ class SocketAddress {
   bool operator==(const SocketAddress& other) const;
 
   // The raw record, for the platform layer.
-  const void* Data() const { return storage_.data(); }
-  uint32_t Size() const { return size_; }
+  const void* Data() const { return m_storage.data(); }
+  uint32_t Size() const { return m_size; }
   static SocketAddress FromRaw(const void* data, uint32_t size);
 
  private:
-  alignas(8) std::array<unsigned char, 128> storage_{};
-  uint32_t size_ = 0;
+  alignas(8) std::array<unsigned char, 128> m_storage{};
+  uint32_t m_size = 0;
 };
 
 struct ResolveResult {
@@ -141,7 +141,7 @@ class Socket {
   explicit Socket(int fd, AddressFamily family, SocketType type);
   void setError(int error) const;
 
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> m_impl;
 };
 
 }  // namespace kv::platform

@@ -127,7 +127,7 @@ bool blitBand(const uint8_t* in, int inPitch, int srcWidth, int srcRows, bool rg
 
 }  // namespace
 
-StretchBlitter::~StretchBlitter() { sws_freeContext(context_); }
+StretchBlitter::~StretchBlitter() { sws_freeContext(m_context); }
 
 bool StretchBlitter::blitYuv(const PixelRect& src, uint8_t* dstBits, int dstPitch, int dstWidth,
                              int dstHeight, PixelFormat dstFormat) {
@@ -149,9 +149,9 @@ bool StretchBlitter::blitYuv(const PixelRect& src, uint8_t* dstBits, int dstPitc
   const Bands band = bandsFor(src.width, src.height, dstWidth, dstHeight);
   const size_t srcBytes = planeBytes(src.width, srcSecond, band.srcRows);
   const size_t needed = srcBytes + planeBytes(dstWidth, dstSecond, band.dstRows);
-  if (planes_.size() < needed) planes_.resize(needed);
-  const Planes3 from = carvePlanes(planes_.data(), src.width, srcSecond, band.srcRows);
-  const Planes3 to = carvePlanes(planes_.data() + srcBytes, dstWidth, dstSecond, band.dstRows);
+  if (m_planes.size() < needed) m_planes.resize(needed);
+  const Planes3 from = carvePlanes(m_planes.data(), src.width, srcSecond, band.srcRows);
+  const Planes3 to = carvePlanes(m_planes.data() + srcBytes, dstWidth, dstSecond, band.dstRows);
   // The last band may be shorter (a whole number of periods all the same).
   for (int srcTop = 0, dstTop = 0; srcTop < src.height && dstTop < dstHeight;
        srcTop += band.srcRows, dstTop += band.dstRows) {
@@ -184,14 +184,14 @@ bool StretchBlitter::Blit(const PixelRect& src, uint8_t* dstBits, int dstPitch, 
     return true;
   }
   if (blitYuv(src, dstBits, dstPitch, dstWidth, dstHeight, dstFormat)) return true;
-  context_ = sws_getCachedContext(context_, src.width, src.height, srcAv, dstWidth, dstHeight,
-                                  dstAv, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (context_ == nullptr) return false;
+  m_context = sws_getCachedContext(m_context, src.width, src.height, srcAv, dstWidth, dstHeight,
+                                   dstAv, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (m_context == nullptr) return false;
   const uint8_t* const srcPlanes[4] = {src.bits, nullptr, nullptr, nullptr};
   const int srcStrides[4] = {src.pitch, 0, 0, 0};
   uint8_t* const dstPlanes[4] = {dstBits, nullptr, nullptr, nullptr};
   const int dstStrides[4] = {dstPitch, 0, 0, 0};
-  return sws_scale(context_, srcPlanes, srcStrides, 0, src.height, dstPlanes, dstStrides) ==
+  return sws_scale(m_context, srcPlanes, srcStrides, 0, src.height, dstPlanes, dstStrides) ==
          dstHeight;
 }
 

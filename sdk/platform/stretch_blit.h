@@ -38,10 +38,10 @@ class StretchBlitter {
   bool blitYuv(const PixelRect& src, uint8_t* dstBits, int dstPitch, int dstWidth, int dstHeight,
                PixelFormat dstFormat);
 
-  SwsContext* context_ = nullptr;
+  SwsContext* m_context = nullptr;
   // UYVY goes through planar 4:2:2: the source planes and the scaled planes live here. The
   // buffer only grows, so a steady picture size allocates once.
-  std::vector<uint8_t> planes_;
+  std::vector<uint8_t> m_planes;
 };
 
 }  // namespace kv::platform

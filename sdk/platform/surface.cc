@@ -78,47 +78,47 @@ int DisplayBackend::WaitForVerticalBlank() {
 
 Surface::Surface(std::shared_ptr<DisplayBackend> backend, bool primary, PixelFormat format,
                  int width, int height, bool videoMemory)
-    : backend_(std::move(backend)),
-      primary_(primary),
-      format_(format),
-      width_(width),
-      height_(height),
-      videoMemory_(videoMemory),
-      loseEpoch_(backend_->LoseEpoch()),
-      modeEpoch_(backend_->ModeEpoch()) {}
+    : m_backend(std::move(backend)),
+      m_primary(primary),
+      m_format(format),
+      m_width(width),
+      m_height(height),
+      m_videoMemory(videoMemory),
+      m_loseEpoch(m_backend->LoseEpoch()),
+      m_modeEpoch(m_backend->ModeEpoch()) {}
 
 Surface::~Surface() = default;
 
 int Surface::IsLost() const {
-  if (modeEpoch_ != backend_->ModeEpoch()) return kSurfaceWrongMode;
-  return loseEpoch_ != backend_->LoseEpoch() ? kSurfaceLost : kSurfaceOk;
+  if (m_modeEpoch != m_backend->ModeEpoch()) return kSurfaceWrongMode;
+  return m_loseEpoch != m_backend->LoseEpoch() ? kSurfaceLost : kSurfaceOk;
 }
 
 int Surface::Lock(LockedRect* out) {
   if (out == nullptr) return kSurfaceInvalidParams;
-  if (primary_) return kSurfaceUnsupported;
+  if (m_primary) return kSurfaceUnsupported;
   if (IsLost() != kSurfaceOk) return kSurfaceLost;
-  if (locked_) return kSurfaceLocked;
-  locked_ = true;
-  out->bits = pixels_.get();
-  out->pitch = pitch_;
+  if (m_locked) return kSurfaceLocked;
+  m_locked = true;
+  out->bits = m_pixels.get();
+  out->pitch = m_pitch;
   return kSurfaceOk;
 }
 
 int Surface::Unlock() {
-  if (!locked_) return kSurfaceInvalidParams;
-  locked_ = false;
+  if (!m_locked) return kSurfaceInvalidParams;
+  m_locked = false;
   return kSurfaceOk;
 }
 
 int Surface::Restore() {
-  if (modeEpoch_ != backend_->ModeEpoch()) return kSurfaceWrongMode;
-  if (loseEpoch_ == backend_->LoseEpoch()) return kSurfaceOk;
+  if (m_modeEpoch != m_backend->ModeEpoch()) return kSurfaceWrongMode;
+  if (m_loseEpoch == m_backend->LoseEpoch()) return kSurfaceOk;
   // Lost memory comes back with undefined contents; here it comes back cleared.
-  if (pixels_ != nullptr) {
-    std::memset(pixels_.get(), 0, static_cast<size_t>(pitch_) * ((height_ + 1) & ~1));
+  if (m_pixels != nullptr) {
+    std::memset(m_pixels.get(), 0, static_cast<size_t>(m_pitch) * ((m_height + 1) & ~1));
   }
-  loseEpoch_ = backend_->LoseEpoch();
+  m_loseEpoch = m_backend->LoseEpoch();
   return kSurfaceOk;
 }
 
@@ -126,18 +126,18 @@ int Surface::GetDC(cairo_t** out) {
   if (out == nullptr) return kSurfaceInvalidParams;
   *out = nullptr;
   cairo_format_t cairoFormat;
-  if (format_ == PixelFormat::kRGB32) {
+  if (m_format == PixelFormat::kRGB32) {
     cairoFormat = CAIRO_FORMAT_RGB24;
-  } else if (format_ == PixelFormat::kRGB565) {
+  } else if (m_format == PixelFormat::kRGB565) {
     cairoFormat = CAIRO_FORMAT_RGB16_565;
   } else {
     return kSurfaceUnsupported;
   }
-  if (primary_) return kSurfaceUnsupported;
+  if (m_primary) return kSurfaceUnsupported;
   if (IsLost() != kSurfaceOk) return kSurfaceLost;
-  if (locked_) return kSurfaceLocked;
+  if (m_locked) return kSurfaceLocked;
   cairo_surface_t* target =
-      cairo_image_surface_create_for_data(pixels_.get(), cairoFormat, width_, height_, pitch_);
+      cairo_image_surface_create_for_data(m_pixels.get(), cairoFormat, m_width, m_height, m_pitch);
   if (cairo_surface_status(target) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(target);
     return kSurfaceFailed;
@@ -161,7 +161,7 @@ void Surface::ReleaseDC(cairo_t* dc) {
 // ---- DisplayDevice ----
 
 DisplayDevice::DisplayDevice(std::shared_ptr<DisplayBackend> backend)
-    : backend_(std::move(backend)), blitter_(std::make_unique<StretchBlitter>()) {}
+    : m_backend(std::move(backend)), m_blitter(std::make_unique<StretchBlitter>()) {}
 
 DisplayDevice::~DisplayDevice() = default;
 
@@ -181,17 +181,17 @@ int DisplayDevice::Create(std::unique_ptr<DisplayDevice>* out) {
 
 int DisplayDevice::SetCooperativeLevel(WindowId window) {
   if (window == 0) return kSurfaceInvalidParams;
-  cooperativeWindow_ = window;
+  m_cooperativeWindow = window;
   return kSurfaceOk;
 }
 
-DeviceCaps DisplayDevice::GetCaps() const { return backend_->Caps(); }
+DeviceCaps DisplayDevice::GetCaps() const { return m_backend->Caps(); }
 
 int DisplayDevice::CreatePrimarySurface(std::unique_ptr<Surface>* out) {
   if (out == nullptr) return kSurfaceInvalidParams;
-  const PixelFormat format = backend_->PrimaryFormat();
+  const PixelFormat format = m_backend->PrimaryFormat();
   if (format == PixelFormat::kUnknown) return kSurfaceUnsupported;
-  out->reset(new Surface(backend_, true, format, 0, 0, true));
+  out->reset(new Surface(m_backend, true, format, 0, 0, true));
   return kSurfaceOk;
 }
 
@@ -207,9 +207,9 @@ int DisplayDevice::CreateSurface(const SurfaceDesc& desc, std::unique_ptr<Surfac
     return kSurfaceInvalidParams;
   }
   const PixelFormat format =
-      desc.format == PixelFormat::kUnknown ? backend_->PrimaryFormat() : desc.format;
+      desc.format == PixelFormat::kUnknown ? m_backend->PrimaryFormat() : desc.format;
   if (format == PixelFormat::kUnknown) return kSurfaceUnsupported;
-  const DeviceCaps caps = backend_->Caps();
+  const DeviceCaps caps = m_backend->Caps();
   // UYVY surfaces exist only where the blitter converts them, and only in video memory.
   if (format == PixelFormat::kUYVY && (!caps.fourccBlit || desc.memory != SurfaceMemory::kVideo)) {
     return kSurfaceUnsupported;
@@ -217,23 +217,23 @@ int DisplayDevice::CreateSurface(const SurfaceDesc& desc, std::unique_ptr<Surfac
   bool video = false;
   switch (desc.memory) {
     case SurfaceMemory::kVideo:
-      if (!backend_->VideoMemoryAvailable()) return kSurfaceUnsupported;
+      if (!m_backend->VideoMemoryAvailable()) return kSurfaceUnsupported;
       video = true;
       break;
     case SurfaceMemory::kDriver:
-      video = backend_->VideoMemoryAvailable();
+      video = m_backend->VideoMemoryAvailable();
       break;
     case SurfaceMemory::kSystem:
       break;
   }
   std::unique_ptr<Surface> surface(
-      new Surface(backend_, false, format, desc.width, desc.height, video));
+      new Surface(m_backend, false, format, desc.width, desc.height, video));
   // Whole 16-pixel blocks per row and whole row pairs, 16-byte aligned rows.
   const int bpp = BytesPerPixel(format);
-  surface->pitch_ = (((desc.width + 15) & ~15) * bpp + 15) & ~15;
-  const size_t bytes = static_cast<size_t>(surface->pitch_) * ((desc.height + 1) & ~1);
-  surface->pixels_.reset(new (std::nothrow) uint8_t[bytes]());
-  if (surface->pixels_ == nullptr) return kSurfaceFailed;
+  surface->m_pitch = (((desc.width + 15) & ~15) * bpp + 15) & ~15;
+  const size_t bytes = static_cast<size_t>(surface->m_pitch) * ((desc.height + 1) & ~1);
+  surface->m_pixels.reset(new (std::nothrow) uint8_t[bytes]());
+  if (surface->m_pixels == nullptr) return kSurfaceFailed;
   *out = std::move(surface);
   return kSurfaceOk;
 }
@@ -241,50 +241,50 @@ int DisplayDevice::CreateSurface(const SurfaceDesc& desc, std::unique_ptr<Surfac
 int DisplayDevice::Blt(Surface* dst, const Rect& dstRect, Surface* src, const Rect& srcRect) {
   if (dst == nullptr || src == nullptr || src->IsPrimary()) return kSurfaceInvalidParams;
   if (src->IsLost() != kSurfaceOk || dst->IsLost() != kSurfaceOk) return kSurfaceLost;
-  if (src->locked_ || dst->locked_) return kSurfaceLocked;
+  if (src->m_locked || dst->m_locked) return kSurfaceLocked;
   if (!insideSurface(*src, srcRect)) return kSurfaceInvalidParams;
   if (src->Format() == PixelFormat::kUYVY && (srcRect.left & 1) != 0) {
     return kSurfaceInvalidParams;
   }
   PixelRect from;
-  from.bits = src->pixels_.get() + static_cast<ptrdiff_t>(srcRect.top) * src->pitch_ +
+  from.bits = src->m_pixels.get() + static_cast<ptrdiff_t>(srcRect.top) * src->m_pitch +
               static_cast<ptrdiff_t>(srcRect.left) * BytesPerPixel(src->Format());
-  from.pitch = src->pitch_;
+  from.pitch = src->m_pitch;
   from.width = srcRect.Width();
   from.height = srcRect.Height();
   from.format = src->Format();
 
   if (!dst->IsPrimary()) {
     if (!insideSurface(*dst, dstRect)) return kSurfaceInvalidParams;
-    uint8_t* to = dst->pixels_.get() + static_cast<ptrdiff_t>(dstRect.top) * dst->pitch_ +
+    uint8_t* to = dst->m_pixels.get() + static_cast<ptrdiff_t>(dstRect.top) * dst->m_pitch +
                   static_cast<ptrdiff_t>(dstRect.left) * BytesPerPixel(dst->Format());
-    return blitter_->Blit(from, to, dst->pitch_, dstRect.Width(), dstRect.Height(), dst->Format())
+    return m_blitter->Blit(from, to, dst->m_pitch, dstRect.Width(), dstRect.Height(), dst->Format())
                ? kSurfaceOk
                : kSurfaceFailed;
   }
 
-  const WindowId window = dst->clipper_ != nullptr ? dst->clipper_->Window() : 0;
+  const WindowId window = dst->m_clipper != nullptr ? dst->m_clipper->Window() : 0;
   if (window == 0) return kSurfaceNoWindow;
   if (dstRect.Width() <= 0 || dstRect.Height() <= 0) return kSurfaceInvalidParams;
   if (from.format == dst->Format() && from.width == dstRect.Width() &&
       from.height == dstRect.Height()) {
-    return backend_->Present(window, dstRect.left, dstRect.top, from.bits, from.pitch, from.width,
-                             from.height);
+    return m_backend->Present(window, dstRect.left, dstRect.top, from.bits, from.pitch, from.width,
+                              from.height);
   }
   // Scaled or converted into the screen: through an intermediate in the primary's format.
   std::unique_ptr<Surface> staging;
   SurfaceDesc desc{dstRect.Width(), dstRect.Height(), dst->Format(), SurfaceMemory::kSystem};
   if (int result = CreateSurface(desc, &staging); result != kSurfaceOk) return result;
-  if (!blitter_->Blit(from, staging->pixels_.get(), staging->pitch_, desc.width, desc.height,
-                      desc.format)) {
+  if (!m_blitter->Blit(from, staging->m_pixels.get(), staging->m_pitch, desc.width, desc.height,
+                       desc.format)) {
     return kSurfaceFailed;
   }
-  return backend_->Present(window, dstRect.left, dstRect.top, staging->pixels_.get(),
-                           staging->pitch_, desc.width, desc.height);
+  return m_backend->Present(window, dstRect.left, dstRect.top, staging->m_pixels.get(),
+                            staging->m_pitch, desc.width, desc.height);
 }
 
-int DisplayDevice::GetScanLine(uint32_t* line) { return backend_->GetScanLine(line); }
+int DisplayDevice::GetScanLine(uint32_t* line) { return m_backend->GetScanLine(line); }
 
-int DisplayDevice::WaitForVerticalBlank() { return backend_->WaitForVerticalBlank(); }
+int DisplayDevice::WaitForVerticalBlank() { return m_backend->WaitForVerticalBlank(); }
 
 }  // namespace kv::platform

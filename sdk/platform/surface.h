@@ -63,11 +63,11 @@ struct LockedRect {
 // Confines blits into the primary surface to one window.
 class Clipper {
  public:
-  void SetWindow(WindowId window) { window_ = window; }
-  WindowId Window() const { return window_; }
+  void SetWindow(WindowId window) { m_window = window; }
+  WindowId Window() const { return m_window; }
 
  private:
-  WindowId window_ = 0;
+  WindowId m_window = 0;
 };
 
 // An off-screen surface (pixels in memory) or the primary surface (the screen, reached only
@@ -79,11 +79,11 @@ class Surface {
   Surface(const Surface&) = delete;
   Surface& operator=(const Surface&) = delete;
 
-  bool IsPrimary() const { return primary_; }
-  PixelFormat Format() const { return format_; }
-  int Width() const { return width_; }
-  int Height() const { return height_; }
-  bool InVideoMemory() const { return videoMemory_; }
+  bool IsPrimary() const { return m_primary; }
+  PixelFormat Format() const { return m_format; }
+  int Width() const { return m_width; }
+  int Height() const { return m_height; }
+  bool InVideoMemory() const { return m_videoMemory; }
 
   int Lock(LockedRect* out);
   int Unlock();
@@ -92,8 +92,8 @@ class Surface {
   // Gives the memory back after a loss (contents cleared); kSurfaceWrongMode when the display
   // mode changed since the surface was made.
   int Restore();
-  void SetClipper(std::shared_ptr<Clipper> clipper) { clipper_ = std::move(clipper); }
-  const std::shared_ptr<Clipper>& GetClipper() const { return clipper_; }
+  void SetClipper(std::shared_ptr<Clipper> clipper) { m_clipper = std::move(clipper); }
+  const std::shared_ptr<Clipper>& GetClipper() const { return m_clipper; }
   // A cairo context drawing on the surface, for 32-bit and 5-6-5 surfaces only
   // (kSurfaceUnsupported otherwise). Release it before the next lock or blit.
   int GetDC(cairo_t** out);
@@ -104,18 +104,18 @@ class Surface {
   Surface(std::shared_ptr<DisplayBackend> backend, bool primary, PixelFormat format, int width,
           int height, bool videoMemory);
 
-  std::shared_ptr<DisplayBackend> backend_;
-  const bool primary_;
-  const PixelFormat format_;
-  const int width_;
-  const int height_;
-  const bool videoMemory_;
-  int pitch_ = 0;
-  std::unique_ptr<uint8_t[]> pixels_;
-  uint64_t loseEpoch_ = 0;
-  uint64_t modeEpoch_ = 0;
-  bool locked_ = false;
-  std::shared_ptr<Clipper> clipper_;
+  std::shared_ptr<DisplayBackend> m_backend;
+  const bool m_primary;
+  const PixelFormat m_format;
+  const int m_width;
+  const int m_height;
+  const bool m_videoMemory;
+  int m_pitch = 0;
+  std::unique_ptr<uint8_t[]> m_pixels;
+  uint64_t m_loseEpoch = 0;
+  uint64_t m_modeEpoch = 0;
+  bool m_locked = false;
+  std::shared_ptr<Clipper> m_clipper;
 };
 
 // One device per renderer: creates its surfaces and blits between them. Not thread-safe;
@@ -146,9 +146,9 @@ class DisplayDevice {
  private:
   explicit DisplayDevice(std::shared_ptr<DisplayBackend> backend);
 
-  std::shared_ptr<DisplayBackend> backend_;
-  std::unique_ptr<StretchBlitter> blitter_;
-  WindowId cooperativeWindow_ = 0;
+  std::shared_ptr<DisplayBackend> m_backend;
+  std::unique_ptr<StretchBlitter> m_blitter;
+  WindowId m_cooperativeWindow = 0;
 };
 
 }  // namespace kv::platform

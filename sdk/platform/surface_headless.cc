@@ -65,7 +65,7 @@ struct HeadlessDisplay::Impl {
   std::map<WindowId, PresentedImage> presented;
 };
 
-HeadlessDisplay::HeadlessDisplay() : impl_(new Impl) {}
+HeadlessDisplay::HeadlessDisplay() : m_impl(new Impl) {}
 
 HeadlessDisplay& HeadlessDisplay::Get() {
   static HeadlessDisplay* display = new HeadlessDisplay;  // lives as long as the process
@@ -73,78 +73,78 @@ HeadlessDisplay& HeadlessDisplay::Get() {
 }
 
 void HeadlessDisplay::Reset() {
-  std::lock_guard lock(impl_->mutex);
-  impl_->settings = HeadlessDisplaySettings{};
-  impl_->blankWaits = 0;
-  impl_->presented.clear();
+  std::lock_guard lock(m_impl->mutex);
+  m_impl->settings = HeadlessDisplaySettings{};
+  m_impl->blankWaits = 0;
+  m_impl->presented.clear();
 }
 
 HeadlessDisplaySettings HeadlessDisplay::Settings() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->settings;
+  std::lock_guard lock(m_impl->mutex);
+  return m_impl->settings;
 }
 
 void HeadlessDisplay::SetCaps(DeviceCaps caps) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->settings.caps = caps;
+  std::lock_guard lock(m_impl->mutex);
+  m_impl->settings.caps = caps;
 }
 
 void HeadlessDisplay::SetVideoMemory(bool available) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->settings.videoMemory = available;
+  std::lock_guard lock(m_impl->mutex);
+  m_impl->settings.videoMemory = available;
 }
 
 void HeadlessDisplay::SetPrimaryFormat(PixelFormat format) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->settings.primaryFormat = format;
+  std::lock_guard lock(m_impl->mutex);
+  m_impl->settings.primaryFormat = format;
 }
 
 void HeadlessDisplay::SetScreenHeight(uint32_t lines) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->settings.screenHeight = lines;
+  std::lock_guard lock(m_impl->mutex);
+  m_impl->settings.screenHeight = lines;
 }
 
 void HeadlessDisplay::SetFixedScanLine(std::optional<uint32_t> line) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->settings.fixedScanLine = line;
+  std::lock_guard lock(m_impl->mutex);
+  m_impl->settings.fixedScanLine = line;
 }
 
 void HeadlessDisplay::LoseSurfaces() {
-  std::lock_guard lock(impl_->mutex);
-  ++impl_->loseEpoch;
+  std::lock_guard lock(m_impl->mutex);
+  ++m_impl->loseEpoch;
 }
 
 void HeadlessDisplay::ChangeDisplayMode(PixelFormat newFormat) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->settings.primaryFormat = newFormat;
-  ++impl_->loseEpoch;
-  ++impl_->modeEpoch;
+  std::lock_guard lock(m_impl->mutex);
+  m_impl->settings.primaryFormat = newFormat;
+  ++m_impl->loseEpoch;
+  ++m_impl->modeEpoch;
 }
 
 uint64_t HeadlessDisplay::LoseEpoch() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->loseEpoch;
+  std::lock_guard lock(m_impl->mutex);
+  return m_impl->loseEpoch;
 }
 
 uint64_t HeadlessDisplay::ModeEpoch() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->modeEpoch;
+  std::lock_guard lock(m_impl->mutex);
+  return m_impl->modeEpoch;
 }
 
 uint64_t HeadlessDisplay::VerticalBlankWaits() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->blankWaits;
+  std::lock_guard lock(m_impl->mutex);
+  return m_impl->blankWaits;
 }
 
 void HeadlessDisplay::CountVerticalBlankWait() {
-  std::lock_guard lock(impl_->mutex);
-  ++impl_->blankWaits;
+  std::lock_guard lock(m_impl->mutex);
+  ++m_impl->blankWaits;
 }
 
 bool HeadlessDisplay::GetPresented(WindowId window, PresentedImage* out) const {
-  std::lock_guard lock(impl_->mutex);
-  auto it = impl_->presented.find(window);
-  if (it == impl_->presented.end() || out == nullptr) return false;
+  std::lock_guard lock(m_impl->mutex);
+  auto it = m_impl->presented.find(window);
+  if (it == m_impl->presented.end() || out == nullptr) return false;
   *out = it->second;
   return true;
 }
@@ -153,8 +153,8 @@ void HeadlessDisplay::StorePresented(WindowId window, const Rect& windowRect, in
                                      int32_t top, const uint8_t* bits, int pitch, int width,
                                      int height, PixelFormat format) {
   const int bpp = BytesPerPixel(format);
-  std::lock_guard lock(impl_->mutex);
-  PresentedImage& image = impl_->presented[window];
+  std::lock_guard lock(m_impl->mutex);
+  PresentedImage& image = m_impl->presented[window];
   if (image.width != windowRect.Width() || image.height != windowRect.Height() ||
       image.format != format) {
     image.width = windowRect.Width();
@@ -183,24 +183,24 @@ namespace {
 
 class HeadlessBackend : public DisplayBackend {
  public:
-  HeadlessBackend() : display_(HeadlessDisplay::Get()) {}
-  PixelFormat PrimaryFormat() const override { return display_.Settings().primaryFormat; }
-  DeviceCaps Caps() const override { return display_.Settings().caps; }
-  bool VideoMemoryAvailable() const override { return display_.Settings().videoMemory; }
-  uint64_t LoseEpoch() const override { return display_.LoseEpoch(); }
-  uint64_t ModeEpoch() const override { return display_.ModeEpoch(); }
+  HeadlessBackend() : m_display(HeadlessDisplay::Get()) {}
+  PixelFormat PrimaryFormat() const override { return m_display.Settings().primaryFormat; }
+  DeviceCaps Caps() const override { return m_display.Settings().caps; }
+  bool VideoMemoryAvailable() const override { return m_display.Settings().videoMemory; }
+  uint64_t LoseEpoch() const override { return m_display.LoseEpoch(); }
+  uint64_t ModeEpoch() const override { return m_display.ModeEpoch(); }
 
   int Present(WindowId window, int32_t left, int32_t top, const uint8_t* bits, int pitch, int width,
               int height) override {
     Rect windowRect;
     if (!GetWindowSystem().GetWindowRect(window, &windowRect)) return kSurfaceNoWindow;
-    display_.StorePresented(window, windowRect, left, top, bits, pitch, width, height,
-                            PrimaryFormat());
+    m_display.StorePresented(window, windowRect, left, top, bits, pitch, width, height,
+                             PrimaryFormat());
     return kSurfaceOk;
   }
 
   int GetScanLine(uint32_t* line) override {
-    const HeadlessDisplaySettings settings = display_.Settings();
+    const HeadlessDisplaySettings settings = m_display.Settings();
     if (!settings.fixedScanLine) return DisplayBackend::GetScanLine(line);
     if (line == nullptr) return kSurfaceInvalidParams;
     *line = *settings.fixedScanLine;
@@ -208,17 +208,17 @@ class HeadlessBackend : public DisplayBackend {
   }
 
   int WaitForVerticalBlank() override {
-    display_.CountVerticalBlankWait();
+    m_display.CountVerticalBlankWait();
     // A raster held on one line never reaches the blank: return at once.
-    if (display_.Settings().fixedScanLine) return kSurfaceOk;
+    if (m_display.Settings().fixedScanLine) return kSurfaceOk;
     return DisplayBackend::WaitForVerticalBlank();
   }
 
  protected:
-  uint32_t ScreenHeight() const override { return display_.Settings().screenHeight; }
+  uint32_t ScreenHeight() const override { return m_display.Settings().screenHeight; }
 
  private:
-  HeadlessDisplay& display_;
+  HeadlessDisplay& m_display;
 };
 
 }  // namespace

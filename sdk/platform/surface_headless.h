@@ -73,7 +73,7 @@ class HeadlessDisplay {
  private:
   HeadlessDisplay();
   struct Impl;
-  Impl* impl_;
+  Impl* m_impl;
 };
 
 }  // namespace kv::platform

@@ -32,111 +32,111 @@ bool checked(xcb_connection_t* connection, xcb_void_cookie_t cookie) {
 class X11Backend : public DisplayBackend {
  public:
   X11Backend(X11WindowSystem* windows, PixelFormat format, uint8_t depth, int bitsPerPixel)
-      : windows_(windows),
-        connection_(windows->Connection()),
-        format_(format),
-        depth_(depth),
-        bytesPerPixel_(bitsPerPixel / 8),
-        screenHeight_(windows->Screen()->height_in_pixels) {
-    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(connection_, &xcb_shm_id);
-    shmAvailable_ = shm != nullptr && shm->present;
+      : m_windows(windows),
+        m_connection(windows->Connection()),
+        m_format(format),
+        m_depth(depth),
+        m_bytesPerPixel(bitsPerPixel / 8),
+        m_screenHeight(windows->Screen()->height_in_pixels) {
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(m_connection, &xcb_shm_id);
+    m_shmAvailable = shm != nullptr && shm->present;
   }
 
   ~X11Backend() override {
-    if (gc_ != 0) xcb_request_check(connection_, xcb_free_gc_checked(connection_, gc_));
+    if (m_gc != 0) xcb_request_check(m_connection, xcb_free_gc_checked(m_connection, m_gc));
     detachShm();
   }
 
-  PixelFormat PrimaryFormat() const override { return format_; }
+  PixelFormat PrimaryFormat() const override { return m_format; }
   DeviceCaps Caps() const override { return DeviceCaps{true, true}; }
   bool VideoMemoryAvailable() const override { return true; }
 
   int Present(WindowId window, int32_t left, int32_t top, const uint8_t* bits, int pitch, int width,
               int height) override {
     Rect windowRect;
-    if (!windows_->GetWindowRect(window, &windowRect)) return kSurfaceNoWindow;
+    if (!m_windows->GetWindowRect(window, &windowRect)) return kSurfaceNoWindow;
     if (!ensureGc(window)) return kSurfaceNoWindow;
     const int16_t x = static_cast<int16_t>(left - windowRect.left);
     const int16_t y = static_cast<int16_t>(top - windowRect.top);
     // ZPixmap rows are padded to 32 bits.
-    const int stride = (width * bytesPerPixel_ + 3) & ~3;
-    if (shmAvailable_ && ensureShm(static_cast<size_t>(stride) * height)) {
+    const int stride = (width * m_bytesPerPixel + 3) & ~3;
+    if (m_shmAvailable && ensureShm(static_cast<size_t>(stride) * height)) {
       for (int row = 0; row < height; ++row) {
-        std::memcpy(shmAddress_ + static_cast<size_t>(row) * stride,
+        std::memcpy(m_shmAddress + static_cast<size_t>(row) * stride,
                     bits + static_cast<ptrdiff_t>(row) * pitch,
-                    static_cast<size_t>(width) * bytesPerPixel_);
+                    static_cast<size_t>(width) * m_bytesPerPixel);
       }
       // The check is also the round trip after which the segment may be written again.
       xcb_void_cookie_t cookie =
-          xcb_shm_put_image_checked(connection_, window, gc_, width, height, 0, 0, width, height, x,
-                                    y, depth_, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, shmSeg_, 0);
-      return checked(connection_, cookie) ? kSurfaceOk : kSurfaceFailed;
+          xcb_shm_put_image_checked(m_connection, window, m_gc, width, height, 0, 0, width, height,
+                                    x, y, m_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, m_shmSeg, 0);
+      return checked(m_connection, cookie) ? kSurfaceOk : kSurfaceFailed;
     }
     return putImage(window, x, y, bits, pitch, width, height, stride);
   }
 
  protected:
-  uint32_t ScreenHeight() const override { return screenHeight_; }
+  uint32_t ScreenHeight() const override { return m_screenHeight; }
 
  private:
   bool ensureGc(WindowId window) {
-    if (gc_ != 0 && gcWindow_ == window) return true;
-    if (gc_ != 0) {
-      xcb_request_check(connection_, xcb_free_gc_checked(connection_, gc_));
-      gc_ = 0;
+    if (m_gc != 0 && m_gcWindow == window) return true;
+    if (m_gc != 0) {
+      xcb_request_check(m_connection, xcb_free_gc_checked(m_connection, m_gc));
+      m_gc = 0;
     }
-    const xcb_gcontext_t gc = xcb_generate_id(connection_);
+    const xcb_gcontext_t gc = xcb_generate_id(m_connection);
     const uint32_t values[] = {0};
-    if (!checked(connection_, xcb_create_gc_checked(connection_, gc, window,
-                                                    XCB_GC_GRAPHICS_EXPOSURES, values))) {
+    if (!checked(m_connection, xcb_create_gc_checked(m_connection, gc, window,
+                                                     XCB_GC_GRAPHICS_EXPOSURES, values))) {
       return false;
     }
-    gc_ = gc;
-    gcWindow_ = window;
+    m_gc = gc;
+    m_gcWindow = window;
     return true;
   }
 
   bool ensureShm(size_t bytes) {
-    if (shmAddress_ != nullptr && shmSize_ >= bytes) return true;
+    if (m_shmAddress != nullptr && m_shmSize >= bytes) return true;
     detachShm();
     const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (id < 0) {
-      shmAvailable_ = false;
+      m_shmAvailable = false;
       return false;
     }
     void* address = shmat(id, nullptr, 0);
     if (address == reinterpret_cast<void*>(-1)) {
       shmctl(id, IPC_RMID, nullptr);
-      shmAvailable_ = false;
+      m_shmAvailable = false;
       return false;
     }
-    const xcb_shm_seg_t seg = xcb_generate_id(connection_);
-    const bool attached = checked(connection_, xcb_shm_attach_checked(connection_, seg, id, 0));
+    const xcb_shm_seg_t seg = xcb_generate_id(m_connection);
+    const bool attached = checked(m_connection, xcb_shm_attach_checked(m_connection, seg, id, 0));
     // Marked for removal now: it goes when both sides have detached.
     shmctl(id, IPC_RMID, nullptr);
     if (!attached) {
       // A server on another machine: plain requests from now on.
       shmdt(address);
-      shmAvailable_ = false;
+      m_shmAvailable = false;
       return false;
     }
-    shmAddress_ = static_cast<uint8_t*>(address);
-    shmSize_ = bytes;
-    shmSeg_ = seg;
+    m_shmAddress = static_cast<uint8_t*>(address);
+    m_shmSize = bytes;
+    m_shmSeg = seg;
     return true;
   }
 
   void detachShm() {
-    if (shmAddress_ == nullptr) return;
-    xcb_request_check(connection_, xcb_shm_detach_checked(connection_, shmSeg_));
-    shmdt(shmAddress_);
-    shmAddress_ = nullptr;
-    shmSize_ = 0;
+    if (m_shmAddress == nullptr) return;
+    xcb_request_check(m_connection, xcb_shm_detach_checked(m_connection, m_shmSeg));
+    shmdt(m_shmAddress);
+    m_shmAddress = nullptr;
+    m_shmSize = 0;
   }
 
   int putImage(WindowId window, int16_t x, int16_t y, const uint8_t* bits, int pitch, int width,
                int height, int stride) {
-    const size_t maxBytes = static_cast<size_t>(xcb_get_maximum_request_length(connection_)) * 4;
+    const size_t maxBytes = static_cast<size_t>(xcb_get_maximum_request_length(m_connection)) * 4;
     const size_t header = 64;
     if (maxBytes <= header + stride) return kSurfaceFailed;
     const int rowsPerRequest =
@@ -147,29 +147,29 @@ class X11Backend : public DisplayBackend {
       for (int i = 0; i < rows; ++i) {
         std::memcpy(strip.data() + static_cast<size_t>(i) * stride,
                     bits + static_cast<ptrdiff_t>(row + i) * pitch,
-                    static_cast<size_t>(width) * bytesPerPixel_);
+                    static_cast<size_t>(width) * m_bytesPerPixel);
       }
       xcb_void_cookie_t cookie =
-          xcb_put_image_checked(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc_, width, rows, x,
-                                static_cast<int16_t>(y + row), 0, depth_,
+          xcb_put_image_checked(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_gc, width, rows,
+                                x, static_cast<int16_t>(y + row), 0, m_depth,
                                 static_cast<uint32_t>(stride) * rows, strip.data());
-      if (!checked(connection_, cookie)) return kSurfaceFailed;
+      if (!checked(m_connection, cookie)) return kSurfaceFailed;
     }
     return kSurfaceOk;
   }
 
-  X11WindowSystem* const windows_;
-  xcb_connection_t* const connection_;
-  const PixelFormat format_;
-  const uint8_t depth_;
-  const int bytesPerPixel_;
-  const uint32_t screenHeight_;
-  bool shmAvailable_ = false;
-  xcb_gcontext_t gc_ = 0;
-  WindowId gcWindow_ = 0;
-  uint8_t* shmAddress_ = nullptr;
-  size_t shmSize_ = 0;
-  xcb_shm_seg_t shmSeg_ = 0;
+  X11WindowSystem* const m_windows;
+  xcb_connection_t* const m_connection;
+  const PixelFormat m_format;
+  const uint8_t m_depth;
+  const int m_bytesPerPixel;
+  const uint32_t m_screenHeight;
+  bool m_shmAvailable = false;
+  xcb_gcontext_t m_gc = 0;
+  WindowId m_gcWindow = 0;
+  uint8_t* m_shmAddress = nullptr;
+  size_t m_shmSize = 0;
+  xcb_shm_seg_t m_shmSeg = 0;
 };
 
 // The screen's pixel format from its root visual and the server's pixmap formats.

@@ -85,16 +85,16 @@ std::unique_ptr<InBackend> OpenInBackend(const char* name, const WaveFormat& for
 }
 
 bool RealTimePacer::Pace(uint32_t bytes, const CancelFn& cancelled) {
-  if (!enabled_) return !cancelled();
+  if (!m_enabled) return !cancelled();
   const auto now = std::chrono::steady_clock::now();
-  if (!started_ || next_ < now) {
-    next_ = now;
-    started_ = true;
+  if (!m_started || m_next < now) {
+    m_next = now;
+    m_started = true;
   }
-  next_ += std::chrono::microseconds(uint64_t{bytes} * 1000000u / bytesPerSecond_);
+  m_next += std::chrono::microseconds(uint64_t{bytes} * 1000000u / m_bytesPerSecond);
   for (;;) {
     if (cancelled()) return false;
-    const auto left = next_ - std::chrono::steady_clock::now();
+    const auto left = m_next - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return true;
     const std::chrono::steady_clock::duration slice = kPaceSlice;
     std::this_thread::sleep_for(std::min(left, slice));

@@ -69,16 +69,16 @@ std::unique_ptr<InBackend> OpenToneIn(double hz, bool realTime, const WaveFormat
 class RealTimePacer {
  public:
   RealTimePacer(bool enabled, uint32_t bytesPerSecond)
-      : enabled_(enabled), bytesPerSecond_(bytesPerSecond == 0 ? 1 : bytesPerSecond) {}
+      : m_enabled(enabled), m_bytesPerSecond(bytesPerSecond == 0 ? 1 : bytesPerSecond) {}
   // False when cancelled before the time was up.
   bool Pace(uint32_t bytes, const CancelFn& cancelled);
-  void Restart() { started_ = false; }
+  void Restart() { m_started = false; }
 
  private:
-  bool enabled_;
-  uint32_t bytesPerSecond_;
-  bool started_ = false;
-  std::chrono::steady_clock::time_point next_;
+  bool m_enabled;
+  uint32_t m_bytesPerSecond;
+  bool m_started = false;
+  std::chrono::steady_clock::time_point m_next;
 };
 
 // Sends one notification as the callback asks: posted to a thread or a function call.

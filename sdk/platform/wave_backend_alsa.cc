@@ -61,81 +61,81 @@ bool recover(snd_pcm_t* pcm, int err) {
 
 class AlsaOut : public OutBackend {
  public:
-  AlsaOut(snd_pcm_t* pcm, const WaveFormat& format) : pcm_(pcm), frameBytes_(format.blockAlign) {}
+  AlsaOut(snd_pcm_t* pcm, const WaveFormat& format) : m_pcm(pcm), m_frameBytes(format.blockAlign) {}
   ~AlsaOut() override {
     // Let what was handed over play out (bounded, a stuck device must not hold the close),
     // then release the device.
-    if (snd_pcm_drain(pcm_) == -EAGAIN) {
-      for (int i = 0; i < kDrainPolls && snd_pcm_state(pcm_) == SND_PCM_STATE_DRAINING; ++i) {
+    if (snd_pcm_drain(m_pcm) == -EAGAIN) {
+      for (int i = 0; i < kDrainPolls && snd_pcm_state(m_pcm) == SND_PCM_STATE_DRAINING; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
       }
     }
-    snd_pcm_close(pcm_);
+    snd_pcm_close(m_pcm);
   }
   int64_t Write(const uint8_t* data, uint32_t length, const CancelFn& cancelled) override {
-    const snd_pcm_uframes_t total = length / frameBytes_;
+    const snd_pcm_uframes_t total = length / m_frameBytes;
     snd_pcm_uframes_t done = 0;
     while (done < total) {
       if (cancelled()) break;
-      const snd_pcm_sframes_t n = snd_pcm_writei(pcm_, data + done * frameBytes_, total - done);
+      const snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, data + done * m_frameBytes, total - done);
       if (n > 0) {
         done += static_cast<snd_pcm_uframes_t>(n);
         continue;
       }
       if (n == -EAGAIN || n == 0) {
-        const int rc = snd_pcm_wait(pcm_, kWaitSliceMs);
-        if (rc < 0 && !recover(pcm_, rc)) return -1;
+        const int rc = snd_pcm_wait(m_pcm, kWaitSliceMs);
+        if (rc < 0 && !recover(m_pcm, rc)) return -1;
         continue;
       }
-      if (!recover(pcm_, static_cast<int>(n))) return -1;
+      if (!recover(m_pcm, static_cast<int>(n))) return -1;
     }
-    return static_cast<int64_t>(done * frameBytes_);
+    return static_cast<int64_t>(done * m_frameBytes);
   }
   void Discard() override {
-    snd_pcm_drop(pcm_);
-    snd_pcm_prepare(pcm_);
+    snd_pcm_drop(m_pcm);
+    snd_pcm_prepare(m_pcm);
   }
 
  private:
-  snd_pcm_t* pcm_;
-  uint32_t frameBytes_;
+  snd_pcm_t* m_pcm;
+  uint32_t m_frameBytes;
 };
 
 class AlsaIn : public InBackend {
  public:
-  AlsaIn(snd_pcm_t* pcm, const WaveFormat& format) : pcm_(pcm), frameBytes_(format.blockAlign) {}
-  ~AlsaIn() override { snd_pcm_close(pcm_); }
+  AlsaIn(snd_pcm_t* pcm, const WaveFormat& format) : m_pcm(pcm), m_frameBytes(format.blockAlign) {}
+  ~AlsaIn() override { snd_pcm_close(m_pcm); }
   bool Start() override {
-    snd_pcm_drop(pcm_);
-    if (snd_pcm_prepare(pcm_) < 0) return false;
-    const int rc = snd_pcm_start(pcm_);
+    snd_pcm_drop(m_pcm);
+    if (snd_pcm_prepare(m_pcm) < 0) return false;
+    const int rc = snd_pcm_start(m_pcm);
     return rc >= 0 || rc == -EBADFD;  // some plugins start on the first read
   }
-  void Stop() override { snd_pcm_drop(pcm_); }
+  void Stop() override { snd_pcm_drop(m_pcm); }
   int64_t Read(uint8_t* data, uint32_t length, const CancelFn& cancelled) override {
-    const snd_pcm_uframes_t total = length / frameBytes_;
+    const snd_pcm_uframes_t total = length / m_frameBytes;
     snd_pcm_uframes_t done = 0;
     while (done < total) {
       if (cancelled()) break;
-      const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, data + done * frameBytes_, total - done);
+      const snd_pcm_sframes_t n = snd_pcm_readi(m_pcm, data + done * m_frameBytes, total - done);
       if (n > 0) {
         done += static_cast<snd_pcm_uframes_t>(n);
         continue;
       }
       if (n == -EAGAIN || n == 0) {
-        const int rc = snd_pcm_wait(pcm_, kWaitSliceMs);
-        if (rc < 0 && !recover(pcm_, rc)) return -1;
+        const int rc = snd_pcm_wait(m_pcm, kWaitSliceMs);
+        if (rc < 0 && !recover(m_pcm, rc)) return -1;
         continue;
       }
-      if (!recover(pcm_, static_cast<int>(n))) return -1;
-      snd_pcm_start(pcm_);
+      if (!recover(m_pcm, static_cast<int>(n))) return -1;
+      snd_pcm_start(m_pcm);
     }
-    return static_cast<int64_t>(done * frameBytes_);
+    return static_cast<int64_t>(done * m_frameBytes);
   }
 
  private:
-  snd_pcm_t* pcm_;
-  uint32_t frameBytes_;
+  snd_pcm_t* m_pcm;
+  uint32_t m_frameBytes;
 };
 
 }  // namespace

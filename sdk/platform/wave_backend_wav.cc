@@ -41,59 +41,60 @@ void buildHeader(uint8_t* h, const WaveFormat& f, uint32_t dataBytes) {
 class WavOut : public OutBackend {
  public:
   WavOut(std::FILE* file, bool realTime, const WaveFormat& format)
-      : file_(file), format_(format), pacer_(realTime, format.avgBytesPerSec) {}
+      : m_file(file), m_format(format), m_pacer(realTime, format.avgBytesPerSec) {}
   ~WavOut() override {
     uint8_t header[kHeaderBytes];
-    buildHeader(header, format_, dataBytes_);
-    if (std::fseek(file_, 0, SEEK_SET) != 0 ||
-        std::fwrite(header, 1, kHeaderBytes, file_) != kHeaderBytes) {
+    buildHeader(header, m_format, m_dataBytes);
+    if (std::fseek(m_file, 0, SEEK_SET) != 0 ||
+        std::fwrite(header, 1, kHeaderBytes, m_file) != kHeaderBytes) {
       DebugPrintf("KvNetClient: WAV header could not be written\n");
     }
-    std::fclose(file_);
+    std::fclose(m_file);
   }
   int64_t Write(const uint8_t* data, uint32_t length, const CancelFn& cancelled) override {
     // Flushed per buffer so that what was played can be followed in the file as it grows.
-    if (length > 0 && (std::fwrite(data, 1, length, file_) != length || std::fflush(file_) != 0)) {
+    if (length > 0 &&
+        (std::fwrite(data, 1, length, m_file) != length || std::fflush(m_file) != 0)) {
       return -1;
     }
-    dataBytes_ += length;
-    pacer_.Pace(length, cancelled);
+    m_dataBytes += length;
+    m_pacer.Pace(length, cancelled);
     return length;
   }
-  void Discard() override { pacer_.Restart(); }
+  void Discard() override { m_pacer.Restart(); }
 
  private:
-  std::FILE* file_;
-  WaveFormat format_;
-  uint32_t dataBytes_ = 0;
-  RealTimePacer pacer_;
+  std::FILE* m_file;
+  WaveFormat m_format;
+  uint32_t m_dataBytes = 0;
+  RealTimePacer m_pacer;
 };
 
 class WavIn : public InBackend {
  public:
   WavIn(std::FILE* file, uint32_t dataBytes, bool realTime, const WaveFormat& format)
-      : file_(file), left_(dataBytes), pacer_(realTime, format.avgBytesPerSec) {}
-  ~WavIn() override { std::fclose(file_); }
+      : m_file(file), m_left(dataBytes), m_pacer(realTime, format.avgBytesPerSec) {}
+  ~WavIn() override { std::fclose(m_file); }
   bool Start() override {
-    pacer_.Restart();
+    m_pacer.Restart();
     return true;
   }
   void Stop() override {}
   int64_t Read(uint8_t* data, uint32_t length, const CancelFn& cancelled) override {
     size_t got = 0;
-    if (left_ > 0) {
-      got = std::fread(data, 1, std::min(length, left_), file_);
-      left_ = got == 0 ? 0 : left_ - static_cast<uint32_t>(got);
+    if (m_left > 0) {
+      got = std::fread(data, 1, std::min(length, m_left), m_file);
+      m_left = got == 0 ? 0 : m_left - static_cast<uint32_t>(got);
     }
     std::memset(data + got, 0, length - got);
-    pacer_.Pace(length, cancelled);
+    m_pacer.Pace(length, cancelled);
     return length;
   }
 
  private:
-  std::FILE* file_;
-  uint32_t left_;
-  RealTimePacer pacer_;
+  std::FILE* m_file;
+  uint32_t m_left;
+  RealTimePacer m_pacer;
 };
 
 // Positions file at the data chunk; false when the file is not a WAV file of this format.

@@ -49,31 +49,31 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::Open(const char* displayName) 
 
 X11WindowSystem::X11WindowSystem(xcb_connection_t* connection, const xcb_screen_t* screen,
                                  xcb_atom_t messageAtom)
-    : connection_(connection), screen_(screen), messageAtom_(messageAtom) {}
+    : m_connection(connection), m_screen(screen), m_messageAtom(messageAtom) {}
 
-X11WindowSystem::~X11WindowSystem() { xcb_disconnect(connection_); }
+X11WindowSystem::~X11WindowSystem() { xcb_disconnect(m_connection); }
 
 bool X11WindowSystem::GetWindowRect(WindowId window, Rect* out) {
   if (out == nullptr || !isWindowId(window)) return false;
   // Both requests go out before either reply is awaited: one round trip. The rectangle is the
   // window's inside (without its border), where pictures are drawn.
-  xcb_get_geometry_cookie_t geometryCookie = xcb_get_geometry(connection_, window);
+  xcb_get_geometry_cookie_t geometryCookie = xcb_get_geometry(m_connection, window);
   xcb_translate_coordinates_cookie_t translateCookie =
-      xcb_translate_coordinates(connection_, window, screen_->root, 0, 0);
+      xcb_translate_coordinates(m_connection, window, m_screen->root, 0, 0);
   xcb_generic_error_t* error = nullptr;
   XcbPtr<xcb_get_geometry_reply_t> geometry(
-      xcb_get_geometry_reply(connection_, geometryCookie, &error));
+      xcb_get_geometry_reply(m_connection, geometryCookie, &error));
   XcbPtr<xcb_generic_error_t> geometryError(error);
   error = nullptr;
   XcbPtr<xcb_translate_coordinates_reply_t> origin(
-      xcb_translate_coordinates_reply(connection_, translateCookie, &error));
+      xcb_translate_coordinates_reply(m_connection, translateCookie, &error));
   XcbPtr<xcb_generic_error_t> translateError(error);
   if (geometry == nullptr || origin == nullptr) return false;
-  if (!origin->same_screen && geometry->root != screen_->root) {
+  if (!origin->same_screen && geometry->root != m_screen->root) {
     // A window on another screen of the display: translate against that screen's root.
-    translateCookie = xcb_translate_coordinates(connection_, window, geometry->root, 0, 0);
+    translateCookie = xcb_translate_coordinates(m_connection, window, geometry->root, 0, 0);
     error = nullptr;
-    origin.reset(xcb_translate_coordinates_reply(connection_, translateCookie, &error));
+    origin.reset(xcb_translate_coordinates_reply(m_connection, translateCookie, &error));
     translateError.reset(error);
     if (origin == nullptr) return false;
   }
@@ -86,10 +86,10 @@ bool X11WindowSystem::GetWindowRect(WindowId window, Rect* out) {
 
 bool X11WindowSystem::IsWindowVisible(WindowId window) {
   if (!isWindowId(window)) return false;
-  xcb_get_window_attributes_cookie_t cookie = xcb_get_window_attributes(connection_, window);
+  xcb_get_window_attributes_cookie_t cookie = xcb_get_window_attributes(m_connection, window);
   xcb_generic_error_t* error = nullptr;
   XcbPtr<xcb_get_window_attributes_reply_t> attributes(
-      xcb_get_window_attributes_reply(connection_, cookie, &error));
+      xcb_get_window_attributes_reply(m_connection, cookie, &error));
   XcbPtr<xcb_generic_error_t> errorGuard(error);
   return attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
@@ -104,16 +104,16 @@ bool X11WindowSystem::PostMessage(WindowId window, uint32_t message, uint32_t wP
   event.response_type = XCB_CLIENT_MESSAGE;
   event.format = 32;
   event.window = window;
-  event.type = messageAtom_;
+  event.type = m_messageAtom;
   event.data.data32[0] = message;
   event.data.data32[1] = wParam;
   event.data.data32[2] = lParam;
   // An empty event mask delivers the event to the client that created the window.
-  xcb_void_cookie_t cookie = xcb_send_event_checked(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                                                    reinterpret_cast<const char*>(&event));
+  xcb_void_cookie_t cookie = xcb_send_event_checked(
+      m_connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
   // The check flushes the request and waits for the server's verdict.
-  XcbPtr<xcb_generic_error_t> error(xcb_request_check(connection_, cookie));
-  return error == nullptr && xcb_connection_has_error(connection_) == 0;
+  XcbPtr<xcb_generic_error_t> error(xcb_request_check(m_connection, cookie));
+  return error == nullptr && xcb_connection_has_error(m_connection) == 0;
 }
 
 }  // namespace kv::platform

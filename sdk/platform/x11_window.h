@@ -26,16 +26,16 @@ class X11WindowSystem : public WindowSystem {
 
   // The library's connection (xcb is thread-safe; every request is checked or has a reply,
   // so errors never reach the event queue or a process-wide handler).
-  xcb_connection_t* Connection() const { return connection_; }
-  const xcb_screen_t* Screen() const { return screen_; }
-  xcb_atom_t MessageAtom() const { return messageAtom_; }
+  xcb_connection_t* Connection() const { return m_connection; }
+  const xcb_screen_t* Screen() const { return m_screen; }
+  xcb_atom_t MessageAtom() const { return m_messageAtom; }
 
  private:
   X11WindowSystem(xcb_connection_t* connection, const xcb_screen_t* screen, xcb_atom_t messageAtom);
 
-  xcb_connection_t* const connection_;
-  const xcb_screen_t* const screen_;
-  const xcb_atom_t messageAtom_;
+  xcb_connection_t* const m_connection;
+  const xcb_screen_t* const m_screen;
+  const xcb_atom_t m_messageAtom;
 };
 
 }  // namespace kv::platform

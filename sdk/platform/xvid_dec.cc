@@ -51,28 +51,28 @@ bool XvidDecoder::Create() {
   if (xvid_decore(nullptr, XVID_DEC_CREATE, &create, nullptr) < 0 || create.handle == nullptr) {
     return false;
   }
-  handle_ = create.handle;
-  width_ = height_ = 0;
-  layer_.clear();
+  m_handle = create.handle;
+  m_width = m_height = 0;
+  m_layer.clear();
   return true;
 }
 
 void XvidDecoder::Destroy() {
-  if (handle_ == nullptr) return;
-  xvid_decore(handle_, XVID_DEC_DESTROY, nullptr, nullptr);
-  handle_ = nullptr;
+  if (m_handle == nullptr) return;
+  xvid_decore(m_handle, XVID_DEC_DESTROY, nullptr, nullptr);
+  m_handle = nullptr;
 }
 
 int XvidDecoder::Decode(const uint8_t* frame, size_t length, uint8_t* buffer, size_t bufferSize,
                         int stride, XvidPicture* picture) {
-  if (handle_ == nullptr) return kXvidDecNoHandle;
+  if (m_handle == nullptr) return kXvidDecNoHandle;
   if (picture == nullptr) return XVID_ERR_FAIL;
   *picture = XvidPicture{};
   if (frame == nullptr || length == 0 || length > INT_MAX - kInputPadding) return 0;
-  input_.resize(length + kInputPadding);
-  std::memcpy(input_.data(), frame, length);
-  std::memset(input_.data() + length, 0, kInputPadding);
-  frame = input_.data();
+  m_input.resize(length + kInputPadding);
+  std::memcpy(m_input.data(), frame, length);
+  std::memset(m_input.data() + length, 0, kInputPadding);
+  frame = m_input.data();
   // XviD keeps parts of an earlier object layer's set-up when a different one follows (its
   // shape, interlacing, sizes), and decoding the pictures of the new layer with them can read
   // out of bounds. So a decoder serves one layer header: a different one gets a new decoder,
@@ -83,9 +83,9 @@ int XvidDecoder::Decode(const uint8_t* frame, size_t length, uint8_t* buffer, si
     for (const auto& header : headers) {
       if (!std::ranges::equal(header, headers.front())) return XVID_ERR_FAIL;
     }
-    if (!std::ranges::equal(headers.front(), layer_)) {
-      if (!layer_.empty() && !Create()) return kXvidDecNoHandle;
-      layer_.assign(headers.front().begin(), headers.front().end());
+    if (!std::ranges::equal(headers.front(), m_layer)) {
+      if (!m_layer.empty() && !Create()) return kXvidDecNoHandle;
+      m_layer.assign(headers.front().begin(), headers.front().end());
     }
   }
   int used = 0;
@@ -94,11 +94,11 @@ int XvidDecoder::Decode(const uint8_t* frame, size_t length, uint8_t* buffer, si
   // written straight into the buffer only when that size fits, otherwise it is decoded (to
   // keep the references) without output and refused.
   while (static_cast<size_t>(used) < length) {
-    const size_t cw = static_cast<size_t>(width_ + 1) / 2;
-    const size_t ch = static_cast<size_t>(height_ + 1) / 2;
+    const size_t cw = static_cast<size_t>(m_width + 1) / 2;
+    const size_t ch = static_cast<size_t>(m_height + 1) / 2;
     const size_t uvStride = stride > 0 ? static_cast<size_t>(stride) / 2 : 0;
-    const size_t lumaBytes = stride > 0 ? static_cast<size_t>(stride) * height_ : 0;
-    const bool fits = width_ > 0 && height_ > 0 && buffer != nullptr && stride >= width_ &&
+    const size_t lumaBytes = stride > 0 ? static_cast<size_t>(stride) * m_height : 0;
+    const bool fits = m_width > 0 && m_height > 0 && buffer != nullptr && stride >= m_width &&
                       uvStride >= cw && lumaBytes + 2 * uvStride * ch <= bufferSize;
     xvid_dec_frame_t decode{};
     decode.version = XVID_VERSION;
@@ -117,19 +117,19 @@ int XvidDecoder::Decode(const uint8_t* frame, size_t length, uint8_t* buffer, si
     }
     xvid_dec_stats_t stats{};
     stats.version = XVID_VERSION;
-    int result = xvid_decore(handle_, XVID_DEC_DECODE, &decode, &stats);
+    int result = xvid_decore(m_handle, XVID_DEC_DECODE, &decode, &stats);
     if (result < 0) return result;
     used += result;
     if (stats.type == XVID_TYPE_VOL) {
-      width_ = stats.data.vol.width;
-      height_ = stats.data.vol.height;
+      m_width = stats.data.vol.width;
+      m_height = stats.data.vol.height;
       picture->type = kXvidTypeVol;
-      picture->width = width_;
-      picture->height = height_;
+      picture->width = m_width;
+      picture->height = m_height;
     } else if (stats.type > 0) {
       picture->type = stats.type;
-      picture->width = width_;
-      picture->height = height_;
+      picture->width = m_width;
+      picture->height = m_height;
       if (!fits) {
         picture->type = kXvidTypeNothing;
         refused = true;

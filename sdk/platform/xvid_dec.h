@@ -44,7 +44,7 @@ class XvidDecoder {
   // Creates a decoder that learns the picture size from the stream.
   bool Create();
   void Destroy();
-  bool IsCreated() const { return handle_ != nullptr; }
+  bool IsCreated() const { return m_handle != nullptr; }
 
   // Decodes one compressed frame (a stream header, a picture, or a header followed by a
   // picture). A picture is written to buffer as I420 with the given luma stride: Y at 0, U at
@@ -57,14 +57,14 @@ class XvidDecoder {
              XvidPicture* picture);
 
  private:
-  void* handle_ = nullptr;
-  int width_ = 0;
-  int height_ = 0;
+  void* m_handle = nullptr;
+  int m_width = 0;
+  int m_height = 0;
   // The object layer header the decoder serves (empty before the first).
-  std::vector<uint8_t> layer_;
+  std::vector<uint8_t> m_layer;
   // The frame being decoded, followed by zero bytes: XviD's bit reader looks up to two
   // 32-bit words past the end of what it is given.
-  std::vector<uint8_t> input_;
+  std::vector<uint8_t> m_input;
 };
 
 }  // namespace kv::platform

@@ -58,7 +58,7 @@ YuvConverter::YuvConverter() { XvidGlobalInit(); }
 void YuvConverter::packBand(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride,
                             int uvStride, int width, int height, int blockWidth, int top,
                             int rows) {
-  uint8_t* packedY = packed_.data();
+  uint8_t* packedY = m_packed.data();
   uint8_t* packedV = packedY + static_cast<size_t>(blockWidth) * rows;
   uint8_t* packedU = packedV + static_cast<size_t>(blockWidth / 2) * (rows / 2);
   for (int row = 0; row < rows; ++row) {
@@ -86,7 +86,7 @@ bool YuvConverter::convertBand(int blockWidth, int rows, int csp, bool flip, uin
   xvid_gbl_convert_t convert{};
   convert.version = XVID_VERSION;
   convert.input.csp = XVID_CSP_YV12;
-  convert.input.plane[0] = packed_.data();
+  convert.input.plane[0] = m_packed.data();
   convert.input.stride[0] = blockWidth;
   convert.output.csp = csp | (flip ? XVID_CSP_VFLIP : 0);
   convert.output.plane[0] = dst;
@@ -115,7 +115,7 @@ bool YuvConverter::Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   const size_t lumaBytes = static_cast<size_t>(blockWidth) * kBandRows;
   const size_t chromaBytes = lumaBytes / 4;
   // Slack after the planes: the block converters may read a little past the last row.
-  packed_.resize(lumaBytes + 2 * chromaBytes + 64);
+  m_packed.resize(lumaBytes + 2 * chromaBytes + 64);
   for (int top = 0; top < height; top += kBandRows) {
     const int rows = std::min(kBandRows, height - top);
     const int evenRows = (rows + 1) & ~1;
@@ -129,9 +129,9 @@ bool YuvConverter::Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v,
     }
     // The last band of an odd height: its padding row must not land outside the picture,
     // so the band is converted aside and only its real rows are copied in.
-    scratch_.resize(static_cast<size_t>(dstPitch) * evenRows);
-    if (!convertBand(blockWidth, evenRows, csp, flip, scratch_.data(), dstPitch)) return false;
-    const uint8_t* from = scratch_.data() + (flip ? dstPitch : 0);
+    m_scratch.resize(static_cast<size_t>(dstPitch) * evenRows);
+    if (!convertBand(blockWidth, evenRows, csp, flip, m_scratch.data(), dstPitch)) return false;
+    const uint8_t* from = m_scratch.data() + (flip ? dstPitch : 0);
     std::memcpy(out, from, static_cast<size_t>(dstPitch) * rows);
   }
 

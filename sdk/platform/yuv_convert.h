@@ -30,8 +30,8 @@ class YuvConverter {
                 int width, int height, int blockWidth, int top, int rows);
   bool convertBand(int blockWidth, int rows, int csp, bool flip, uint8_t* dst, int dstPitch);
 
-  std::vector<uint8_t> packed_;   // one band as the converters read it (YV12, no padding)
-  std::vector<uint8_t> scratch_;  // the last band of an odd height, before its rows go in
+  std::vector<uint8_t> m_packed;   // one band as the converters read it (YV12, no padding)
+  std::vector<uint8_t> m_scratch;  // the last band of an odd height, before its rows go in
 };
 
 }  // namespace kv::platform

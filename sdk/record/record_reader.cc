@@ -17,52 +17,52 @@ constexpr uint64_t kAviMakerOffset = 336;
 }  // namespace
 
 size_t MemoryRecordInput::ReadAt(uint64_t offset, void* buffer, size_t length) {
-  if (offset >= size_) return 0;
-  const size_t n = static_cast<size_t>(std::min<uint64_t>(length, size_ - offset));
-  if (n != 0) std::memcpy(buffer, data_ + offset, n);
+  if (offset >= m_size) return 0;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(length, m_size - offset));
+  if (n != 0) std::memcpy(buffer, m_data + offset, n);
   return n;
 }
 
 bool FileRecordInput::Open(const char* path) {
   Close();
   if (path == nullptr || path[0] == '\0') return false;
-  file_ = std::fopen(path, "rb");
-  if (file_ == nullptr) return false;
-  if (std::fseek(file_, 0, SEEK_END) != 0) {
+  m_file = std::fopen(path, "rb");
+  if (m_file == nullptr) return false;
+  if (std::fseek(m_file, 0, SEEK_END) != 0) {
     Close();
     return false;
   }
-  const long end = std::ftell(file_);
-  if (end < 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
+  const long end = std::ftell(m_file);
+  if (end < 0 || std::fseek(m_file, 0, SEEK_SET) != 0) {
     Close();
     return false;
   }
-  size_ = static_cast<uint64_t>(end);
-  position_ = 0;
+  m_size = static_cast<uint64_t>(end);
+  m_position = 0;
   return true;
 }
 
 void FileRecordInput::Close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
-  size_ = 0;
-  position_ = 0;
+  if (m_file != nullptr) std::fclose(m_file);
+  m_file = nullptr;
+  m_size = 0;
+  m_position = 0;
 }
 
 size_t FileRecordInput::ReadAt(uint64_t offset, void* buffer, size_t length) {
-  if (file_ == nullptr || offset >= size_ || length == 0) return 0;
-  if (offset != position_) {
-    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) {
-      position_ = UINT64_MAX;
+  if (m_file == nullptr || offset >= m_size || length == 0) return 0;
+  if (offset != m_position) {
+    if (std::fseek(m_file, static_cast<long>(offset), SEEK_SET) != 0) {
+      m_position = UINT64_MAX;
       return 0;
     }
-    position_ = offset;
+    m_position = offset;
   }
-  const size_t n = std::fread(buffer, 1, length, file_);
-  position_ += n;
+  const size_t n = std::fread(buffer, 1, length, m_file);
+  m_position += n;
   if (n < length) {
-    std::clearerr(file_);
-    position_ = UINT64_MAX;  // position unknown after a failure: seek next time
+    std::clearerr(m_file);
+    m_position = UINT64_MAX;  // position unknown after a failure: seek next time
   }
   return n;
 }

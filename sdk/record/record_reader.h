@@ -30,13 +30,13 @@ class RecordInput {
 // A record file in memory (tests, fuzzing).
 class MemoryRecordInput : public RecordInput {
  public:
-  MemoryRecordInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  uint64_t Size() const override { return size_; }
+  MemoryRecordInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+  uint64_t Size() const override { return m_size; }
   size_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
 
  private:
-  const uint8_t* data_;
-  size_t size_;
+  const uint8_t* m_data;
+  size_t m_size;
 };
 
 // A record file on disk, read through a buffered stream opened with mode "rb".
@@ -48,14 +48,14 @@ class FileRecordInput : public RecordInput {
   FileRecordInput& operator=(const FileRecordInput&) = delete;
   bool Open(const char* path);
   void Close();
-  bool IsOpen() const { return file_ != nullptr; }
-  uint64_t Size() const override { return size_; }
+  bool IsOpen() const { return m_file != nullptr; }
+  uint64_t Size() const override { return m_size; }
   size_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
 
  private:
-  std::FILE* file_ = nullptr;
-  uint64_t size_ = 0;
-  uint64_t position_ = 0;  // where the stream stands, to avoid needless seeks
+  std::FILE* m_file = nullptr;
+  uint64_t m_size = 0;
+  uint64_t m_position = 0;  // where the stream stands, to avoid needless seeks
 };
 
 // The layouts, numbered as the replay source keeps them.

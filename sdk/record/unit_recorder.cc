@@ -54,14 +54,14 @@ void WriteUnitLocked(IRecord& r, const FileOps& ops, const RecordUnitHeader& hea
 // Enters a record file's lock for the life of the object.
 class FileLock {
  public:
-  FileLock(IRecord& r, const FileOps& ops) : r_(r), ops_(ops) { (r_.*ops_.lock)(); }
-  ~FileLock() { (r_.*ops_.unlock)(); }
+  FileLock(IRecord& r, const FileOps& ops) : m_r(r), m_ops(ops) { (m_r.*m_ops.lock)(); }
+  ~FileLock() { (m_r.*m_ops.unlock)(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
  private:
-  IRecord& r_;
-  const FileOps& ops_;
+  IRecord& m_r;
+  const FileOps& m_ops;
 };
 
 }  // namespace

@@ -21,7 +21,7 @@ class ReorderStore {
 
   ReorderStore();
   // False when the pool could not be allocated.
-  bool IsValid() const { return pool_ != nullptr; }
+  bool IsValid() const { return m_pool != nullptr; }
 
   PutResult Put(uint32_t sequence, const uint8_t* bytes, size_t length, uint32_t tick);
   // The bytes stored under sequence (valid until the slot is reused), or null.
@@ -31,14 +31,14 @@ class ReorderStore {
   // Frees every datagram whose sequence number comes before `sequence` (serial order).
   void DropBefore(uint32_t sequence);
   void Empty();
-  size_t Count() const { return count_; }
+  size_t Count() const { return m_count; }
   // How long the longest-waiting datagram has waited at tick `now` (0 when none waits).
   uint32_t OldestAge(uint32_t now) const;
 
   // Calls f(sequence, bytes, length) for every stored datagram, in slot order.
   template <typename F>
   void ForEach(F&& f) const {
-    for (const Slot& s : slots_) {
+    for (const Slot& s : m_slots) {
       if (s.inUse) f(s.sequence, static_cast<const uint8_t*>(s.bytes), size_t{s.length});
     }
   }
@@ -51,9 +51,9 @@ class ReorderStore {
     uint32_t sequence = 0;
     uint8_t* bytes = nullptr;
   };
-  std::unique_ptr<uint8_t[]> pool_;
-  Slot slots_[kSlotCount];
-  size_t count_ = 0;
+  std::unique_ptr<uint8_t[]> m_pool;
+  Slot m_slots[kSlotCount];
+  size_t m_count = 0;
 };
 
 }  // namespace kv

@@ -21,12 +21,12 @@ bool Before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
 }  // namespace
 
 UdpSequencer::UdpSequencer(IUdpSequenceSink& sink, uint32_t lossWaitMs)
-    : sink_(sink), lossWaitMs_(lossWaitMs) {}
+    : m_sink(sink), m_lossWaitMs(lossWaitMs) {}
 
 UdpParseResult UdpSequencer::Receive(const uint8_t* raw, size_t length, uint32_t now) {
   UdpDatagram d;
   const UdpParseResult result = ParseUdpDatagram(raw, length, &d);
-  if (result != UdpParseResult::kOk || !store_.IsValid()) return result;
+  if (result != UdpParseResult::kOk || !m_store.IsValid()) return result;
   onDatagram(d, raw, length, now);
   checkAge(now);
   return result;
@@ -36,34 +36,34 @@ void UdpSequencer::Poll(uint32_t now) { checkAge(now); }
 
 void UdpSequencer::Reset() {
   track(0);
-  tracking_ = false;
+  m_tracking = false;
 }
 
 void UdpSequencer::discardAll() {
-  counters_.discarded += store_.Count();
-  store_.Empty();
-  hasCandidate_ = false;
+  m_counters.discarded += m_store.Count();
+  m_store.Empty();
+  m_hasCandidate = false;
 }
 
 void UdpSequencer::discardBefore(uint32_t sequence) {
-  const size_t count = store_.Count();
-  store_.DropBefore(sequence);
-  counters_.discarded += count - store_.Count();
+  const size_t count = m_store.Count();
+  m_store.DropBefore(sequence);
+  m_counters.discarded += count - m_store.Count();
 }
 
 void UdpSequencer::track(uint32_t streamId) {
   discardAll();
-  tracking_ = true;
-  synchronised_ = false;
-  streamId_ = streamId;
-  last_ = 0;
-  hasCandidate_ = false;
-  refused_ = false;
-  std::fill(std::begin(seen_), std::end(seen_), Seen{});
+  m_tracking = true;
+  m_synchronised = false;
+  m_streamId = streamId;
+  m_last = 0;
+  m_hasCandidate = false;
+  m_refused = false;
+  std::fill(std::begin(m_seen), std::end(m_seen), Seen{});
 }
 
 void UdpSequencer::note(const UdpDatagram& d) {
-  Seen& s = seen_[d.sequence % kSeenSize];
+  Seen& s = m_seen[d.sequence % kSeenSize];
   s.sequence = d.sequence;
   s.known = 1;
   s.video = d.mediaKind == kUdpVideo ? 1 : 0;
@@ -72,16 +72,16 @@ void UdpSequencer::note(const UdpDatagram& d) {
 
 void UdpSequencer::onDatagram(const UdpDatagram& d, const uint8_t* raw, size_t length,
                               uint32_t now) {
-  if (synchronised_ && d.streamId == streamId_) {
+  if (m_synchronised && d.streamId == m_streamId) {
     onInSequence(d, raw, length, now);
     return;
   }
   // A key piece of another stream means a new stream; anything else of another stream is
   // dropped.
-  if (!tracking_ || (d.streamId != streamId_ && IsKeyVideo(d))) {
+  if (!m_tracking || (d.streamId != m_streamId && IsKeyVideo(d))) {
     track(d.streamId);
-  } else if (d.streamId != streamId_) {
-    ++counters_.unsynchronised;
+  } else if (d.streamId != m_streamId) {
+    ++m_counters.unsynchronised;
     return;
   }
   onUnsynchronised(d, raw, length, now);
@@ -90,16 +90,16 @@ void UdpSequencer::onDatagram(const UdpDatagram& d, const uint8_t* raw, size_t l
 void UdpSequencer::onInSequence(const UdpDatagram& d, const uint8_t* raw, size_t length,
                                 uint32_t now) {
   note(d);
-  const int32_t ahead = static_cast<int32_t>(d.sequence - last_);
+  const int32_t ahead = static_cast<int32_t>(d.sequence - m_last);
   if (ahead == 1) {
     deliver(d);
-    last_ = d.sequence;
+    m_last = d.sequence;
     drain();
   } else if (ahead <= 0) {
-    ++counters_.late;
+    ++m_counters.late;
   } else {
     store(d, raw, length, now);
-    if (store_.Count() >= kGiveUpCount) giveUp();
+    if (m_store.Count() >= kGiveUpCount) giveUp();
   }
 }
 
@@ -109,47 +109,47 @@ void UdpSequencer::onUnsynchronised(const UdpDatagram& d, const uint8_t* raw, si
   if (IsKeyVideo(d)) {
     // After a refused start only a known beginning is taken: the rest of the refused key
     // picture must not hold up the next one.
-    if (refused_ && !begins(d)) {
-      ++counters_.unsynchronised;
+    if (m_refused && !begins(d)) {
+      ++m_counters.unsynchronised;
       return;
     }
     if (!store(d, raw, length, now)) return;
-    if (!hasCandidate_ || Before(d.sequence, candidate_)) {
-      candidate_ = d.sequence;
-      candidateTick_ = now;
-      hasCandidate_ = true;
+    if (!m_hasCandidate || Before(d.sequence, m_candidate)) {
+      m_candidate = d.sequence;
+      m_candidateTick = now;
+      m_hasCandidate = true;
     }
-  } else if (hasCandidate_ && Before(candidate_ - kGiveUpCount / 2, d.sequence)) {
+  } else if (m_hasCandidate && Before(m_candidate - kGiveUpCount / 2, d.sequence)) {
     // What follows a waiting key piece is kept for when its picture is found to begin, and
     // so is what comes a little before it: an earlier piece may yet turn out to begin the
     // picture, with these between.
     store(d, raw, length, now);
   } else {
-    ++counters_.unsynchronised;
+    ++m_counters.unsynchronised;
   }
   // The earliest waiting key piece goes first: a later key picture that is known to begin
   // waits while the earlier one's beginning may still arrive.
   UdpDatagram lowest;
-  if (hasCandidate_ && stored(candidate_, &lowest) && begins(lowest)) {
-    synchroniseAt(candidate_);
-  } else if (store_.Count() >= kGiveUpCount) {
-    resumeAtWaitingKeyPicture(candidate_);
+  if (m_hasCandidate && stored(m_candidate, &lowest) && begins(lowest)) {
+    synchroniseAt(m_candidate);
+  } else if (m_store.Count() >= kGiveUpCount) {
+    resumeAtWaitingKeyPicture(m_candidate);
   }
 }
 
 bool UdpSequencer::store(const UdpDatagram& d, const uint8_t* raw, size_t length, uint32_t now) {
-  switch (store_.Put(d.sequence, raw, length, now)) {
+  switch (m_store.Put(d.sequence, raw, length, now)) {
     case ReorderStore::PutResult::kStored:
-      ++counters_.stored;
+      ++m_counters.stored;
       return true;
     case ReorderStore::PutResult::kDuplicate:
-      ++counters_.late;
+      ++m_counters.late;
       return false;
     case ReorderStore::PutResult::kTooLong:
     case ReorderStore::PutResult::kFull:
       break;
   }
-  ++counters_.refused;
+  ++m_counters.refused;
   return false;
 }
 
@@ -159,7 +159,7 @@ bool UdpSequencer::begins(const UdpDatagram& d) const {
   // The video piece before it, looking past the audio a device may send between pieces.
   for (uint32_t back = 1; back <= kLookBack; ++back) {
     const uint32_t before = d.sequence - back;
-    const Seen& s = seen_[before % kSeenSize];
+    const Seen& s = m_seen[before % kSeenSize];
     if (s.known == 0 || s.sequence != before) return false;
     if (s.video != 0) return s.key == 0;
   }
@@ -168,62 +168,62 @@ bool UdpSequencer::begins(const UdpDatagram& d) const {
 
 bool UdpSequencer::stored(uint32_t sequence, UdpDatagram* out) const {
   size_t length = 0;
-  const uint8_t* bytes = store_.Peek(sequence, &length);
+  const uint8_t* bytes = m_store.Peek(sequence, &length);
   return bytes != nullptr && ParseUdpDatagram(bytes, length, out) == UdpParseResult::kOk;
 }
 
 void UdpSequencer::deliver(const UdpDatagram& d) {
-  ++counters_.delivered;
-  sink_.Deliver(d);
+  ++m_counters.delivered;
+  m_sink.Deliver(d);
 }
 
 void UdpSequencer::drain() {
   size_t length = 0;
-  while (const uint8_t* bytes = store_.Take(last_ + 1, &length)) {
+  while (const uint8_t* bytes = m_store.Take(m_last + 1, &length)) {
     UdpDatagram next;
     if (ParseUdpDatagram(bytes, length, &next) != UdpParseResult::kOk) break;
     deliver(next);
-    last_ = next.sequence;
+    m_last = next.sequence;
   }
 }
 
 void UdpSequencer::synchroniseAt(uint32_t sequence) {
-  hasCandidate_ = false;
+  m_hasCandidate = false;
   discardBefore(sequence);
   size_t length = 0;
-  const uint8_t* bytes = store_.Take(sequence, &length);
+  const uint8_t* bytes = m_store.Take(sequence, &length);
   UdpDatagram key;
   // The slot's bytes stay valid: nothing is stored until the key has been handed on.
   if (bytes == nullptr) {
     discardAll();
     return;
   }
-  if (ParseUdpDatagram(bytes, length, &key) != UdpParseResult::kOk || !sink_.Synchronise(key)) {
-    ++counters_.discarded;
+  if (ParseUdpDatagram(bytes, length, &key) != UdpParseResult::kOk || !m_sink.Synchronise(key)) {
+    ++m_counters.discarded;
     discardAll();
-    refused_ = true;
+    m_refused = true;
     return;
   }
-  refused_ = false;
-  synchronised_ = true;
-  last_ = sequence;
-  ++counters_.synchronisations;
+  m_refused = false;
+  m_synchronised = true;
+  m_last = sequence;
+  ++m_counters.synchronisations;
   deliver(key);
   drain();
 }
 
 void UdpSequencer::giveUp() {
-  ++counters_.gapsGivenUp;
-  synchronised_ = false;
-  resumeAtWaitingKeyPicture(last_ + 1);
+  ++m_counters.gapsGivenUp;
+  m_synchronised = false;
+  resumeAtWaitingKeyPicture(m_last + 1);
 }
 
 void UdpSequencer::resumeAtWaitingKeyPicture(uint32_t from) {
-  hasCandidate_ = false;
+  m_hasCandidate = false;
   // The key pieces waiting, in sequence: resume at the first that begins a key picture.
   uint32_t keys[ReorderStore::kSlotCount];
   size_t count = 0;
-  store_.ForEach([&](uint32_t sequence, const uint8_t* bytes, size_t length) {
+  m_store.ForEach([&](uint32_t sequence, const uint8_t* bytes, size_t length) {
     UdpDatagram d;
     if (ParseUdpDatagram(bytes, length, &d) == UdpParseResult::kOk && IsKeyVideo(d)) {
       keys[count++] = sequence;
@@ -243,12 +243,12 @@ void UdpSequencer::resumeAtWaitingKeyPicture(uint32_t from) {
 }
 
 void UdpSequencer::checkAge(uint32_t now) {
-  if (lossWaitMs_ == 0 || store_.Count() == 0) return;
-  if (synchronised_) {
-    if (store_.OldestAge(now) >= lossWaitMs_) giveUp();
-  } else if (hasCandidate_ && now - candidateTick_ >= lossWaitMs_) {
+  if (m_lossWaitMs == 0 || m_store.Count() == 0) return;
+  if (m_synchronised) {
+    if (m_store.OldestAge(now) >= m_lossWaitMs) giveUp();
+  } else if (m_hasCandidate && now - m_candidateTick >= m_lossWaitMs) {
     // The earliest key piece's beginning is overdue.
-    resumeAtWaitingKeyPicture(candidate_);
+    resumeAtWaitingKeyPicture(m_candidate);
   }
 }
 

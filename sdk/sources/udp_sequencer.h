@@ -46,7 +46,7 @@ class UdpSequencer {
   UdpSequencer& operator=(const UdpSequencer&) = delete;
 
   // False when the store could not be allocated.
-  bool IsValid() const { return store_.IsValid(); }
+  bool IsValid() const { return m_store.IsValid(); }
 
   // Checks and orders one datagram that arrived at tick `now` (milliseconds). A result other
   // than kOk means the datagram was dropped for its length fields.
@@ -56,13 +56,13 @@ class UdpSequencer {
   // Forgets the stream: not synchronised, nothing waiting.
   void Reset();
 
-  bool Synchronised() const { return synchronised_; }
-  uint32_t StreamId() const { return streamId_; }
+  bool Synchronised() const { return m_synchronised; }
+  uint32_t StreamId() const { return m_streamId; }
   // The sequence number handed on last (meaningful while synchronised).
-  uint32_t Last() const { return last_; }
-  size_t Waiting() const { return store_.Count(); }
-  uint32_t LossWaitMs() const { return lossWaitMs_; }
-  const UdpSequencerCounters& Counters() const { return counters_; }
+  uint32_t Last() const { return m_last; }
+  size_t Waiting() const { return m_store.Count(); }
+  uint32_t LossWaitMs() const { return m_lossWaitMs; }
+  const UdpSequencerCounters& Counters() const { return m_counters; }
 
  private:
   // What is known of recently seen sequence numbers of the stream: whether each was a key
@@ -99,19 +99,19 @@ class UdpSequencer {
   void resumeAtWaitingKeyPicture(uint32_t from);
   void checkAge(uint32_t now);
 
-  IUdpSequenceSink& sink_;
-  const uint32_t lossWaitMs_;
-  ReorderStore store_;
-  bool tracking_ = false;  // a stream id is known
-  bool synchronised_ = false;
-  uint32_t streamId_ = 0;
-  uint32_t last_ = 0;
-  bool hasCandidate_ = false;   // unsynchronised: a key piece waits in the store
-  uint32_t candidate_ = 0;      // the lowest waiting key piece
-  uint32_t candidateTick_ = 0;  // when it arrived
-  bool refused_ = false;        // the sink refused the last start
-  Seen seen_[kSeenSize];
-  UdpSequencerCounters counters_;
+  IUdpSequenceSink& m_sink;
+  const uint32_t m_lossWaitMs;
+  ReorderStore m_store;
+  bool m_tracking = false;  // a stream id is known
+  bool m_synchronised = false;
+  uint32_t m_streamId = 0;
+  uint32_t m_last = 0;
+  bool m_hasCandidate = false;   // unsynchronised: a key piece waits in the store
+  uint32_t m_candidate = 0;      // the lowest waiting key piece
+  uint32_t m_candidateTick = 0;  // when it arrived
+  bool m_refused = false;        // the sink refused the last start
+  Seen m_seen[kSeenSize];
+  UdpSequencerCounters m_counters;
 };
 
 }  // namespace kv

@@ -18,9 +18,10 @@ struct WaitTimes {
 
 struct LibraryState {
   std::atomic<KVNET_EventCallback> eventCallback{nullptr};
-  std::atomic<int> value1{0};
-  std::atomic<int> value2{0};
-  std::atomic<int> value4{0};
+  // The first, second and fourth arguments of KVNET_Startup: kept, and used by nothing.
+  std::atomic<int> startupFirstValue{0};
+  std::atomic<int> startupSecondValue{0};
+  std::atomic<int> startupFourthValue{0};
   WaitTimes waitTimes;
   std::atomic<KVNET_AVCallback> avCallback{nullptr};
   std::atomic<KVNET_DrawCallback> drawCallback{nullptr};

@@ -42,9 +42,9 @@ TEST(Startup, StoresValuesAndInitialisesLocksOnce) {
   auto& lib = kv::Library();
   EXPECT_EQ(KVNET_Startup(1, 2, CallbackA, 4), 1);
   EXPECT_EQ(lib.eventCallback.load(), &CallbackA);
-  EXPECT_EQ(lib.value1.load(), 1);
-  EXPECT_EQ(lib.value2.load(), 2);
-  EXPECT_EQ(lib.value4.load(), 4);
+  EXPECT_EQ(lib.startupFirstValue.load(), 1);
+  EXPECT_EQ(lib.startupSecondValue.load(), 2);
+  EXPECT_EQ(lib.startupFourthValue.load(), 4);
   EXPECT_TRUE(lib.h264DecoderLock.IsInitialised());
   EXPECT_TRUE(lib.mjpegDecoderLock.IsInitialised());
   EXPECT_TRUE(lib.codecLoaderLock.IsInitialised());
@@ -52,7 +52,7 @@ TEST(Startup, StoresValuesAndInitialisesLocksOnce) {
   EXPECT_FALSE(lib.h264DecoderLock.Initialise());
   EXPECT_EQ(KVNET_Startup(9, 8, CallbackB, 7), 1);
   EXPECT_EQ(lib.eventCallback.load(), &CallbackB);
-  EXPECT_EQ(lib.value1.load(), 9);
+  EXPECT_EQ(lib.startupFirstValue.load(), 9);
   EXPECT_FALSE(lib.mjpegDecoderLock.Initialise());
   KVNET_Startup(0, 0, nullptr, 0);
 }
