@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -111,24 +112,29 @@ struct Probed {
   std::string audioCodec;
 };
 
-// ffprobe's view of the video packets and the file.
+// ffprobe's view of the video packets. The duration is the video stream's own (first picture to
+// the end of the last), not the file's, which the sound may lengthen.
 Probed Probe(const fs::path& file) {
   Probed p;
   const auto packets = RunCommand(
       "ffprobe -v error -select_streams v:0 -show_entries "
-      "packet=flags -of csv=p=0 '" +
+      "packet=pts_time,duration_time,flags -of csv=p=0 '" +
           file.string() + "'",
       120);
   std::istringstream lines(packets.out);
+  double first = -1, end = 0;
   for (std::string line; std::getline(lines, line);) {
-    if (!line.empty()) p.key.push_back(line[0] == 'K');
+    // ffprobe prints the fields in its own order: pts_time, duration_time, flags.
+    const size_t a = line.find(','), b = line.rfind(',');
+    if (a == std::string::npos || b == a) continue;
+    p.key.push_back(line[b + 1] == 'K');
+    const double pts = std::atof(line.substr(0, a).c_str());
+    const std::string d = line.substr(a + 1, b - a - 1);
+    const double duration = d == "N/A" ? 1.0 / 25 : std::atof(d.c_str());
+    if (first < 0) first = pts;
+    end = std::max(end, pts + duration);
   }
-  const auto format = RunCommand(
-      "ffprobe -v error -show_entries format=duration -of "
-      "csv=p=0 '" +
-          file.string() + "'",
-      60);
-  p.duration = std::atof(format.out.c_str());
+  p.duration = first < 0 ? 0 : end - first;
   const auto v = RunCommand(
       "ffprobe -v error -select_streams v:0 -show_entries "
       "stream=codec_name -of csv=p=0 '" +
