@@ -9,6 +9,7 @@
 #include "sdk/sources/av_source.h"
 #include "sdk/sources/av_source_file.h"
 #include "sdk/sources/av_source_rtsp_tcp.h"
+#include "sdk/sources/av_source_rtsp_udp.h"
 #include "sdk/sources/av_source_udp.h"
 
 namespace kv {
@@ -28,6 +29,11 @@ std::unique_ptr<CAVSource> MakeDefaultSource(CNetClient& client) {
   switch (client.m_link.param.transport) {
     case TRANSPORT_UDP:
       return std::make_unique<CAVSource_UDP>();
+    case TRANSPORT_RTSP_UDP: {
+      auto source = std::make_unique<CAVSource_RTSP_UDP>();
+      source->SetEventReceiver(client.m_eventReceiver.get());
+      return source;
+    }
     case TRANSPORT_RTSP_TCP: {
       auto source = std::make_unique<CAVSource_RTSP_TCP>();
       source->SetEventReceiver(client.m_eventReceiver.get());
