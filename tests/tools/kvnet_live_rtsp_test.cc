@@ -51,6 +51,8 @@ TEST_P(KvnetLiveRtsp, WrongPasswordEndsWithAuthFailedAndClosed) {
   Child device(
       {DeviceBinary(), "--listen", address, "--user", "admin", "--password", "s3cret", "--quiet"},
       {}, dir_.path() / "device.out");
+  // The camera listens before the client's first attempt.
+  ASSERT_TRUE(WaitForText(dir_.path() / "device.out", "listening", milliseconds(10000)));
   const fs::path output = dir_.path() / "live.out";
   Child kvnet({KvnetBinary(), "live", GetParam(), address, "--user", "admin", "--password", "nope",
                "--retries", "1", "--retry-interval", "0", "--seconds", "20"},
@@ -58,7 +60,8 @@ TEST_P(KvnetLiveRtsp, WrongPasswordEndsWithAuthFailedAndClosed) {
   ASSERT_TRUE(WaitForText(output, "LINK_CLOSED", milliseconds(20000))) << ReadFile(output);
   kvnet.Signal(SIGINT);
   EXPECT_TRUE(kvnet.Wait(milliseconds(10000)).has_value());
-  EXPECT_NE(ReadFile(output).find("event: LINK LINK_AUTH_FAILED\n"), std::string::npos);
+  EXPECT_NE(ReadFile(output).find("event: LINK LINK_AUTH_FAILED\n"), std::string::npos)
+      << ReadFile(output) << ReadFile(dir_.path() / "device.out");
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, KvnetLiveRtsp, ::testing::Values("--rtsp-tcp", "--rtsp-udp"),
