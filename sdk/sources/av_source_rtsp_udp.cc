@@ -11,6 +11,8 @@ namespace kv {
 namespace {
 
 constexpr uint32_t kStopTimeoutMs = 500;
+// How often a playing stream looks whether a keep-alive is due.
+constexpr uint32_t kKeepAliveCheckMs = 500;
 
 }  // namespace
 
@@ -96,9 +98,20 @@ CAVSource_RTSP_UDP::Step CAVSource_RTSP_UDP::play(bool* displayRunning) {
     return Step::kCleanUp;
   }
   startEvents();
+  // A server that announced a session time-out gets its keep-alives from this thread, which
+  // otherwise only waits.
+  const bool keepAlive = m_session->SessionTimeoutSeconds() != 0;
   platform::Event* events[] = {&m_stopEvent, &m_restartEvent};
-  const uint32_t woke = platform::WaitForMultipleEvents(events, 2, false, platform::kInfinite);
-  if (woke == platform::kWaitObject0 + 1 && !StopRequested()) return Step::kLost;
+  for (;;) {
+    const uint32_t woke = platform::WaitForMultipleEvents(
+        events, 2, false, keepAlive ? kKeepAliveCheckMs : platform::kInfinite);
+    if (woke == platform::kWaitTimeout) {
+      if (m_session->KeepAlive() < 0) platform::OutputDebugString("rtsp keep-alive not sent\n");
+      continue;
+    }
+    if (woke == platform::kWaitObject0 + 1 && !StopRequested()) return Step::kLost;
+    break;
+  }
   stopReceivers();
   return Step::kCleanUp;
 }

@@ -1,6 +1,8 @@
 // The connection life of both RTSP sources against the device simulator: the event sequences
 // of refused connections and credentials with the default retry count, Digest, losses and
 // reconnection without limit after a first play, and the device's event connection.
+#include <map>
+
 #include "sdk/sources/av_source.h"
 #include "tests/sources/rtsp_live_fixture.h"
 
@@ -111,6 +113,25 @@ TEST_P(RtspLink, SilentDeviceIsLostAndPlaysAgain) {
   const uint32_t before = Pictures();
   EXPECT_TRUE(WaitUntil([&] { return Pictures() > before + 5; }));
   EXPECT_TRUE(StopWithin(10));
+}
+
+// The simulator announces timeout=2 and forgets a session that sends nothing for 2 s; the
+// client's keep-alives every second keep the stream playing well past that.
+TEST_P(RtspLink, KeepAlivesHoldASessionPastItsTimeout) {
+  Device device(
+      "--codec h264 --audio g711a --size 320x240 --key-interval 5 "
+      "--session-timeout 2 --expire-sessions");
+  ASSERT_TRUE(device.ok());
+  ASSERT_NE(Start({GetParam(), device.port()}), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return Pictures() >= 5; }));
+  // Three timeouts later the same connection still brings pictures.
+  const uint32_t early = Pictures();
+  ASSERT_TRUE(WaitUntil([&] { return Pictures() >= early + 150; }, 40)) << Pictures();
+  EXPECT_EQ(Count(KV_EVENT_LINK, LINK_LOST), 0);
+  EXPECT_EQ(Count(KV_EVENT_LINK, LINK_CONNECTED), 1);
+  EXPECT_TRUE(StopWithin(10));
+  std::map<std::string, uint64_t> served = device.stop();
+  EXPECT_EQ(served["expired"], 0u);
 }
 
 TEST_P(RtspLink, EventConnectionRunsWhilePlayingAndStopsWithTheClient) {
