@@ -66,6 +66,8 @@ CAVSource_RTSP_TCP::Step CAVSource_RTSP_TCP::attempt(int* retries, bool* reconne
   if (openSockets() != 0) return Step::kEnd;
   const int started = m_session->StartSession();
   if (started == 1) return Step::kConnected;
+  // A stop closes the sockets under a negotiation: that failure is not reported.
+  if (StopRequested()) return Step::kEnd;
   if (started == -1) report(LINK_AUTH_FAILED);
   if (*retries != -1 && *retries <= 0) {
     setState(LINK_CLOSED);

@@ -25,6 +25,9 @@ TEST_P(RtspStop, WhileConnectingToADeviceThatNeverAnswers) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(KVNET_GetClientState(handle_), LINK_CONNECTING);
   EXPECT_TRUE(StopWithin(4));
+  // The negotiation the stop cut short is not reported as a failure.
+  EXPECT_EQ(Count(KV_EVENT_LINK, LINK_CONNECT_FAILED), 0);
+  EXPECT_EQ(Count(KV_EVENT_LINK, LINK_RETRYING), 0);
 }
 
 TEST_P(RtspStop, WhilePlaying) {
