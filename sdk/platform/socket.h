@@ -50,6 +50,8 @@ class SocketAddress {
   static SocketAddress FromRaw(const void* data, uint32_t size);
 
  private:
+  static SocketAddress Fixed(AddressFamily family, uint16_t port, bool loopback);
+
   alignas(8) std::array<unsigned char, 128> m_storage{};
   uint32_t m_size = 0;
 };

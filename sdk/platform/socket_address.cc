@@ -67,34 +67,28 @@ SocketAddress SocketAddress::Parse(const std::string& literal, uint16_t port) {
   return address;
 }
 
-SocketAddress SocketAddress::Any(AddressFamily family, uint16_t port) {
+// The wildcard or loopback address of a family with a port.
+SocketAddress SocketAddress::Fixed(AddressFamily family, uint16_t port, bool loopback) {
   if (family == AddressFamily::kIPv6) {
     sockaddr_in6 v6{};
     v6.sin6_family = AF_INET6;
-    v6.sin6_addr = in6addr_any;
+    v6.sin6_addr = loopback ? in6addr_loopback : in6addr_any;
     v6.sin6_port = htons(port);
     return FromRaw(&v6, sizeof(v6));
   }
   sockaddr_in v4{};
   v4.sin_family = AF_INET;
-  v4.sin_addr.s_addr = htonl(INADDR_ANY);
+  v4.sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
   v4.sin_port = htons(port);
   return FromRaw(&v4, sizeof(v4));
 }
 
+SocketAddress SocketAddress::Any(AddressFamily family, uint16_t port) {
+  return Fixed(family, port, false);
+}
+
 SocketAddress SocketAddress::Loopback(AddressFamily family, uint16_t port) {
-  if (family == AddressFamily::kIPv6) {
-    sockaddr_in6 v6{};
-    v6.sin6_family = AF_INET6;
-    v6.sin6_addr = in6addr_loopback;
-    v6.sin6_port = htons(port);
-    return FromRaw(&v6, sizeof(v6));
-  }
-  sockaddr_in v4{};
-  v4.sin_family = AF_INET;
-  v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  v4.sin_port = htons(port);
-  return FromRaw(&v4, sizeof(v4));
+  return Fixed(family, port, true);
 }
 
 AddressFamily SocketAddress::Family() const {

@@ -4,7 +4,6 @@
 // pacing clock. Shared by the decode worker's test files.
 #pragma once
 
-#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,12 +24,14 @@
 #include "sdk/media/pacing.h"
 #include "sdk/platform/headless_window.h"
 #include "sdk/platform/surface_headless.h"
+#include "tests/support/drawn_picture.h"
 #include "tests/support/test_streams.h"
 
 namespace kv::display_test {
 
 using Clock = std::chrono::steady_clock;
 using test::EncodedStream;
+using test::VirtualPacingTimer;
 
 // ---- What reached the window ----
 
@@ -66,37 +67,12 @@ struct DrawLog {
 
 inline DrawLog gDraws;
 
-// The back surface (window size, 32-bit) sampled back to the picture's size as luma.
-inline std::vector<uint8_t> LumaAtPictureSize(const uint8_t* bgrx, int pitch, int width, int height,
-                                              int pictureWidth, int pictureHeight) {
-  std::vector<uint8_t> luma(static_cast<size_t>(pictureWidth) * pictureHeight);
-  for (int y = 0; y < pictureHeight; ++y) {
-    const int wy = std::min(height - 1, static_cast<int>((y + 0.5) * height / pictureHeight));
-    for (int x = 0; x < pictureWidth; ++x) {
-      const int wx = std::min(width - 1, static_cast<int>((x + 0.5) * width / pictureWidth));
-      const uint8_t* p = bgrx + static_cast<size_t>(wy) * pitch + static_cast<size_t>(wx) * 4;
-      luma[static_cast<size_t>(y) * pictureWidth + x] =
-          static_cast<uint8_t>(((66 * p[2] + 129 * p[1] + 25 * p[0] + 128) >> 8) + 16);
-    }
-  }
-  return luma;
-}
-
 // Draw callback: reads the number of the picture about to be shown.
 inline int KVNET_CALL RecordDraw(KVNET_HANDLE, void* dc, void* context) {
   auto* client = static_cast<CNetClient*>(context);
-  cairo_surface_t* target = cairo_get_target(static_cast<cairo_t*>(dc));
-  cairo_surface_flush(target);
-  const int w = cairo_image_surface_get_width(target);
-  const int h = cairo_image_surface_get_height(target);
   const int pw = client->m_viewState.decodedWidth.load();
   const int ph = client->m_viewState.decodedHeight.load();
-  int number = -2;
-  if (cairo_image_surface_get_format(target) == CAIRO_FORMAT_RGB24 && pw > 0 && ph > 0) {
-    const std::vector<uint8_t> luma = LumaAtPictureSize(
-        cairo_image_surface_get_data(target), cairo_image_surface_get_stride(target), w, h, pw, ph);
-    number = test::ReadPictureNumber(luma.data(), pw, pw, ph);
-  }
+  const int number = pw > 0 && ph > 0 ? test::ReadDrawnPictureNumber(dc, pw, ph) : -2;
   std::lock_guard<std::mutex> lock(gDraws.mutex);
   gDraws.numbers.push_back(number);
   gDraws.times.push_back(Clock::now());
@@ -221,17 +197,6 @@ class SeamDisplay : public CAVDisplay {
   bool failNext_ = false;
   std::function<void()> action_;
   std::atomic<int> failures_{0};
-};
-
-// A pacing clock that moves only when the pacing sleeps: the interval between two shown
-// pictures is then exactly the one the pacing decided, whatever the machine's load.
-class VirtualPacingTimer : public PacingTimer {
- public:
-  uint32_t Now() override { return now_.load(); }
-  void Sleep(uint32_t milliseconds) override { now_.fetch_add(milliseconds); }
-
- private:
-  std::atomic<uint32_t> now_{5000};
 };
 
 // The intervals between consecutive entries of times, from..to (indexes of the later entry).

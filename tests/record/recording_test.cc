@@ -22,6 +22,7 @@
 #include "sdk/platform/clock.h"
 #include "sdk/record/ensure_directory.h"
 #include "sdk/record/unit_recorder.h"
+#include "tests/support/event_log.h"
 #include "tests/support/fake_parts.h"
 
 namespace {
@@ -81,20 +82,7 @@ ReadFile ReadRecord(const std::string& path) {
   return f;
 }
 
-// ---- Events ----
-std::mutex gMutex;
-std::vector<std::pair<int, int>> gEvents;
-void KVNET_CALL OnEvent(KVNET_HANDLE, int eventClass, int code, int) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  gEvents.push_back({eventClass, code});
-}
-std::vector<int> RecordCodes() {
-  std::lock_guard<std::mutex> lock(gMutex);
-  std::vector<int> codes;
-  for (auto& e : gEvents)
-    if (e.first == KV_EVENT_RECORD) codes.push_back(e.second);
-  return codes;
-}
+std::vector<int> RecordCodes() { return kv::test::EventCodes(KV_EVENT_RECORD); }
 
 class Recording : public ::testing::Test {
  protected:
@@ -104,11 +92,8 @@ class Recording : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    KVNET_Startup(0, 0, OnEvent, 0);
-    {
-      std::lock_guard<std::mutex> lock(gMutex);
-      gEvents.clear();
-    }
+    KVNET_Startup(0, 0, kv::test::RecordEvent, 0);
+    kv::test::ClearEvents();
     KVNET_CLIENT_PARAM p;
     std::memset(&p, 0, sizeof p);
     p.transport = TRANSPORT_UDP;

@@ -1,7 +1,6 @@
 // Replay of record files end to end through KVNET_OpenFile: every layout plays to the end
 // with the expected pictures and sound, the end event, seeking, pause, step, speed levels,
 // files without a trailer or key frames, and damaged files.
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 #include "sdk/platform/headless_window.h"
 #include "sdk/platform/surface_headless.h"
 #include "sdk/platform/window_system.h"
+#include "tests/support/drawn_picture.h"
 #include "tests/support/record_writers.h"
 #include "tests/support/test_streams.h"
 
@@ -44,22 +44,8 @@ Seen gSeen;
 
 // Reads the picture number from what was just drawn into the window's back surface.
 int KVNET_CALL OnDraw(KVNET_HANDLE, void* dc, void*) {
-  cairo_surface_t* target = cairo_get_target(static_cast<cairo_t*>(dc));
-  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) return 0;
-  cairo_surface_flush(target);
-  const int w = cairo_image_surface_get_width(target);
-  const int h = cairo_image_surface_get_height(target);
-  const int stride = cairo_image_surface_get_stride(target);
-  const uint8_t* data = cairo_image_surface_get_data(target);
-  std::vector<uint8_t> y(static_cast<size_t>(w) * h);
-  for (int r = 0; r < h; ++r) {
-    for (int c = 0; c < w; ++c) {
-      const uint8_t* p = data + static_cast<size_t>(r) * stride + c * 4;
-      y[static_cast<size_t>(r) * w + c] =
-          static_cast<uint8_t>((p[0] * 29 + p[1] * 150 + p[2] * 77) >> 8);
-    }
-  }
-  const int number = test::ReadPictureNumber(y.data(), w, w, h);
+  const int number = test::ReadDrawnPictureNumber(dc);
+  if (number == -2) return 0;
   std::lock_guard<std::mutex> lock(gSeen.mutex);
   gSeen.pictures.push_back(number);
   gSeen.times.push_back(Clock::now());
@@ -74,21 +60,6 @@ void KVNET_CALL OnEvent(KVNET_HANDLE, int eventClass, int code, int user) {
   std::lock_guard<std::mutex> lock(gSeen.mutex);
   ++gSeen.ends;
 }
-
-// A pacing clock that moves only when the pacing sleeps (and then sleeps a millisecond for
-// real, so the replay does not run far ahead of the test): the interval between two shown
-// pictures is exactly the one the pacing decided, whatever the machine's load.
-class VirtualPacingTimer : public PacingTimer {
- public:
-  uint32_t Now() override { return now_.load(); }
-  void Sleep(uint32_t milliseconds) override {
-    now_.fetch_add(milliseconds);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-
- private:
-  std::atomic<uint32_t> now_{5000};
-};
 
 class Replay : public ::testing::Test {
  protected:
@@ -189,7 +160,8 @@ class Replay : public ::testing::Test {
   std::string wav_;
   std::unique_ptr<platform::WindowSystem> saved_;
   // Installed by the tests that count pacing decisions; outlives the replay (TearDown).
-  VirtualPacingTimer pacingTimer_;
+  // Sleeps a real millisecond on each pacing sleep, so the replay does not run far ahead.
+  test::VirtualPacingTimer pacingTimer_{1};
   KVNET_HANDLE handle_ = nullptr;
 };
 

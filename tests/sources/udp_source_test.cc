@@ -15,27 +15,16 @@
 #include "KvNetClient.h"
 #include "sdk/core/net_client.h"
 #include "sdk/platform/debug_output.h"
+#include "tests/support/event_log.h"
 #include "tests/support/test_streams.h"
 #include "tests/support/udp_test_sender.h"
 #include "tests/support/xvfb.h"
 
 namespace {
 
+using kv::test::CountEvents;
 using kv::test::SenderDatagram;
 using kv::test::UdpStreamBuilder;
-
-std::mutex gMutex;
-std::vector<std::pair<int, int>> gEvents;
-void KVNET_CALL OnEvent(KVNET_HANDLE, int eventClass, int code, int) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  gEvents.push_back({eventClass, code});
-}
-int CountEvents(int eventClass, int code) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  int n = 0;
-  for (auto& e : gEvents) n += e.first == eventClass && e.second == code;
-  return n;
-}
 
 const kv::test::EncodedStream& Stream() {
   static const kv::test::EncodedStream stream = [] {
@@ -53,11 +42,8 @@ const kv::test::EncodedStream& Stream() {
 class UdpSource : public ::testing::Test {
  protected:
   void SetUp() override {
-    KVNET_Startup(0, 0, OnEvent, 0);
-    {
-      std::lock_guard<std::mutex> lock(gMutex);
-      gEvents.clear();
-    }
+    KVNET_Startup(0, 0, kv::test::RecordEvent, 0);
+    kv::test::ClearEvents();
     port_ = kv::test::FreeUdpPort();
     KVNET_CLIENT_PARAM p;
     std::memset(&p, 0, sizeof p);

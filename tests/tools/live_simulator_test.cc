@@ -21,6 +21,7 @@
 #include "sdk/platform/headless_window.h"
 #include "sdk/platform/surface_headless.h"
 #include "sdk/platform/window_system.h"
+#include "tests/support/event_log.h"
 #include "tests/support/tone_quality.h"
 #include "tests/support/udp_test_sender.h"
 #include "tests/support/xvfb.h"
@@ -55,18 +56,7 @@ int RunKvdevice(const std::string& args) {
   return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 9);
 }
 
-std::mutex gMutex;
-std::vector<std::pair<int, int>> gEvents;
-void KVNET_CALL OnEvent(KVNET_HANDLE, int eventClass, int code, int) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  gEvents.push_back({eventClass, code});
-}
-int Count(int eventClass, int code) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  int n = 0;
-  for (auto& e : gEvents) n += e.first == eventClass && e.second == code;
-  return n;
-}
+using kv::test::CountEvents;
 
 // The simulator's frame counter: 16 cells across the bottom eighth, most significant first.
 // Waits until `done` holds or ten seconds pass; a loaded machine drains the stream late.
@@ -116,9 +106,8 @@ class LiveSimulator : public ::testing::Test {
     fs::create_directories(dir_);
     wav_ = (dir_ / "out.wav").string();
     audio_ = std::make_unique<kv::test::ScopedEnv>("KVNET_AUDIO_OUT", ("wav:" + wav_).c_str());
-    KVNET_Startup(0, 0, OnEvent, 0);
-    std::lock_guard<std::mutex> lock(gMutex);
-    gEvents.clear();
+    KVNET_Startup(0, 0, kv::test::RecordEvent, 0);
+    kv::test::ClearEvents();
   }
   void TearDown() override {
     if (handle_ != nullptr) KVNET_ClientStop(handle_);
@@ -182,7 +171,7 @@ TEST_P(EveryCodec, PicturesAndToneArrive) {
   const int shown = ReadCounter(image);
   EXPECT_GE(shown, sent - 3) << "last picture drawn";
   EXPECT_LE(shown, sent - 1);
-  EXPECT_EQ(Count(KV_EVENT_LINK, LINK_CONNECTED), 1);
+  EXPECT_EQ(CountEvents(KV_EVENT_LINK, LINK_CONNECTED), 1);
   StopClient();
 
   const Wav wav = ReadWav(wav_);
@@ -238,7 +227,7 @@ TEST_F(LiveSimulator, HeavyReorderingDecodesEveryPictureWithoutComplaint) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_EQ(Pictures(), static_cast<uint32_t>(sent));
-  EXPECT_EQ(Count(KV_EVENT_LINK, LINK_CONNECTED), 1);
+  EXPECT_EQ(CountEvents(KV_EVENT_LINK, LINK_CONNECTED), 1);
   StopClient();
   av_log_set_callback(av_log_default_callback);
   EXPECT_EQ(gDecoderErrors.load(), 0);
@@ -249,13 +238,13 @@ TEST_F(LiveSimulator, AnotherHostIsIgnoredAndStreamChangesResynchronise) {
   ASSERT_GT(RunKvdevice(Target() + " --fast --frames 20 --bind 127.0.0.2 --audio none --quiet"), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(Pictures(), 0u);
-  EXPECT_EQ(Count(KV_EVENT_LINK, LINK_CONNECTED), 0);
+  EXPECT_EQ(CountEvents(KV_EVENT_LINK, LINK_CONNECTED), 0);
 
   ASSERT_GT(RunKvdevice(Target() + " --realtime --duration 2.2 --stream-change 1 --audio none "
                                    "--quiet"),
             0);
-  WaitUntil([&] { return Count(KV_EVENT_LINK, LINK_CONNECTED) >= 3 && Pictures() > 40u; });
-  EXPECT_GE(Count(KV_EVENT_LINK, LINK_CONNECTED), 3);
+  WaitUntil([&] { return CountEvents(KV_EVENT_LINK, LINK_CONNECTED) >= 3 && Pictures() > 40u; });
+  EXPECT_GE(CountEvents(KV_EVENT_LINK, LINK_CONNECTED), 3);
   EXPECT_GT(Pictures(), 40u);
 }
 
