@@ -1,6 +1,6 @@
 // A live RTSP client against the device simulator, through the public C interface: the
 // simulator on a free loopback port, pictures drawn into a headless window, sound written by
-// the WAV audio backend, and every event kept with the handle it came for.
+// the WAV audio backend, and the events in the test program's event log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "sdk/platform/headless_window.h"
 #include "sdk/platform/surface_headless.h"
 #include "sdk/platform/window_system.h"
+#include "tests/support/event_log.h"
 #include "tests/support/xvfb.h"
 #include "tests/tools/rtsp_bare_client.h"
 
@@ -30,36 +30,10 @@ namespace rtsp_live {
 namespace fs = std::filesystem;
 using kvdevice_rtsp_test::Device;
 
-struct Event {
-  KVNET_HANDLE handle;
-  int eventClass;
-  int code;
-};
-
-inline std::mutex gMutex;
-inline std::vector<Event> gEvents;
-
-inline void KVNET_CALL OnEvent(KVNET_HANDLE handle, int eventClass, int code, int) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  gEvents.push_back({handle, eventClass, code});
-}
-
 // The link codes reported so far, in order.
-inline std::vector<int> LinkCodes() {
-  std::lock_guard<std::mutex> lock(gMutex);
-  std::vector<int> codes;
-  for (const Event& e : gEvents) {
-    if (e.eventClass == KV_EVENT_LINK) codes.push_back(e.code);
-  }
-  return codes;
-}
+inline std::vector<int> LinkCodes() { return kv::test::EventCodes(KV_EVENT_LINK); }
 
-inline int Count(int eventClass, int code) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  int n = 0;
-  for (const Event& e : gEvents) n += e.eventClass == eventClass && e.code == code;
-  return n;
-}
+inline int Count(int eventClass, int code) { return kv::test::CountEvents(eventClass, code); }
 
 // Waits until done() holds or the time is up (generous: a loaded machine is slow).
 template <typename Condition>
@@ -107,9 +81,8 @@ class RtspLive : public ::testing::Test {
     fs::create_directories(dir_);
     wav_ = (dir_ / "out.wav").string();
     audio_ = std::make_unique<kv::test::ScopedEnv>("KVNET_AUDIO_OUT", ("wav:" + wav_).c_str());
-    KVNET_Startup(0, 0, OnEvent, 0);
-    std::lock_guard<std::mutex> lock(gMutex);
-    gEvents.clear();
+    KVNET_Startup(0, 0, kv::test::RecordEvent, 0);
+    kv::test::ClearEvents();
   }
   void TearDown() override {
     if (handle_ != nullptr) KVNET_ClientStop(handle_);

@@ -54,10 +54,7 @@ TEST_P(RtspLink, DigestCredentialsArePlayedOrRefused) {
   EXPECT_EQ(Count(KV_EVENT_LINK, LINK_AUTH_FAILED), 0);
   EXPECT_TRUE(StopWithin(10));
 
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gEvents.clear();
-  }
+  kv::test::ClearEvents();
   ClientOptions wrong(GetParam(), device.port());
   wrong.user = "admin";
   wrong.password = "wrong";
