@@ -16,6 +16,7 @@ struct HiMjpegDecoder {
   MjpegDecAttributes attributes{};
   std::vector<uint8_t> planes[3];  // the image's own sampling
   std::vector<uint8_t> u420, v420;
+  std::vector<uint8_t> whole;  // a picture given without its end-of-image marker, completed
 };
 
 namespace {
@@ -76,6 +77,15 @@ int32_t HiMJPEGDecFrame(HiMjpegDecHandle handle, const uint8_t* stream, uint32_t
     if (at + 1 >= length || at > kMaxLeadingBytes) return kMjpegDecBadStream;
     stream += at;
     length -= at;
+  }
+  // RTP JPEG pictures (RFC 2435) end with their scan data: the end-of-image marker is added
+  // to a copy, so that a whole scan decodes while a cut one still fails below.
+  if (length >= 2 && !(stream[length - 2] == 0xFF && stream[length - 1] == 0xD9)) {
+    handle->whole.assign(stream, stream + length);
+    handle->whole.push_back(0xFF);
+    handle->whole.push_back(0xD9);
+    stream = handle->whole.data();
+    length = static_cast<uint32_t>(handle->whole.size());
   }
   int width = 0, height = 0, subsampling = -1, colourspace = -1;
   if (tjDecompressHeader3(handle->tj, stream, length, &width, &height, &subsampling,

@@ -8,6 +8,7 @@
 // same sockets (closing a socket or shortening its time-outs makes that call return).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -135,7 +136,7 @@ class CRtspSession {
 
   uint32_t m_sessionTimeout = 0;  // seconds, from SETUP's Session header
   uint32_t m_lastKeepAlive = 0;
-  bool m_playing = false;
+  std::atomic<bool> m_playing{false};  // the stop path clears it from the caller's thread
   bool m_keepAliveOptions = false;
   int32_t m_keepAliveCSeq = -1;
 };

@@ -113,10 +113,17 @@ TEST(ReplayInit, DefaultsAndPathLimit) {
 }
 
 TEST(ClientStart, FailsCleanlyWithoutSources) {
-  // The RTSP sources are not available in this build; unknown transports never are.
-  for (int t : {TRANSPORT_RTSP_UDP, TRANSPORT_RTSP_TCP, 3, -1}) {
+  // Unknown transports have no source; the RTSP ones have theirs and stop cleanly whether or
+  // not a device answers.
+  for (int t : {3, -1}) {
     KVNET_CLIENT_PARAM p = MakeParam("127.0.0.1", static_cast<int16_t>(t));
     EXPECT_EQ(KVNET_ClientStart(&p), nullptr) << t;
+  }
+  for (int t : {TRANSPORT_RTSP_UDP, TRANSPORT_RTSP_TCP}) {
+    KVNET_CLIENT_PARAM p = MakeParam("127.0.0.1:1", static_cast<int16_t>(t));
+    KVNET_HANDLE h = KVNET_ClientStart(&p);
+    ASSERT_NE(h, nullptr) << t;
+    EXPECT_EQ(KVNET_ClientStop(h), 1);
   }
   EXPECT_EQ(KVNET_ClientStart(nullptr), nullptr);
   EXPECT_EQ(KVNET_OpenFile("/nonexistent/file.rec", 0, 0), nullptr);

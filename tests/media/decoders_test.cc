@@ -545,6 +545,33 @@ INSTANTIATE_TEST_SUITE_P(
                       std::tuple{TJSAMP_420, 331, 213}, std::tuple{TJSAMP_422, 331, 213},
                       std::tuple{TJSAMP_444, 331, 213}, std::tuple{TJSAMP_411, 333, 211}));
 
+// RTP JPEG pictures end with their scan data, without the end-of-image marker: a whole scan
+// decodes to the same picture as the complete file, while a cut one still fails.
+TEST(MjpegDecDamageTest, PictureWithoutEndMarkerDecodesWhenItsScanIsWhole) {
+  platform::HiMjpegDecHandle handle = platform::HiMJPEGDecCreate(nullptr);
+  ASSERT_NE(handle, nullptr);
+  const std::vector<uint8_t> jpeg =
+      test::EncodeJpeg(test::MakeTestPicture(320, 240, 9), TJSAMP_420);
+  ASSERT_EQ(jpeg[jpeg.size() - 2], 0xFF);
+  ASSERT_EQ(jpeg[jpeg.size() - 1], 0xD9);
+  platform::MjpegDecPicture whole{};
+  ASSERT_EQ(platform::HiMJPEGDecFrame(handle, jpeg.data(), static_cast<uint32_t>(jpeg.size()), 0,
+                                      &whole, 0),
+            platform::kMjpegDecOk);
+  const std::vector<uint8_t> lumaWhole(whole.y, whole.y + whole.yStride * whole.height);
+  platform::MjpegDecPicture open{};
+  ASSERT_EQ(platform::HiMJPEGDecFrame(handle, jpeg.data(), static_cast<uint32_t>(jpeg.size() - 2),
+                                      0, &open, 0),
+            platform::kMjpegDecOk);
+  EXPECT_EQ(open.width, 320u);
+  EXPECT_EQ(open.height, 240u);
+  EXPECT_EQ(std::vector<uint8_t>(open.y, open.y + open.yStride * open.height), lumaWhole);
+  EXPECT_EQ(platform::HiMJPEGDecFrame(handle, jpeg.data(), static_cast<uint32_t>(jpeg.size() - 40),
+                                      0, &open, 0),
+            platform::kMjpegDecBadStream);
+  platform::HiMJPEGDecDestroy(handle);
+}
+
 TEST(MjpegDecDamageTest, TruncatedCorruptAndForeignDataFailCleanly) {
   platform::HiMjpegDecHandle handle = platform::HiMJPEGDecCreate(nullptr);
   ASSERT_NE(handle, nullptr);

@@ -175,6 +175,44 @@ TEST_F(Recording, FileLayoutIndexAndTrailer) {
   EXPECT_EQ(RecordCodes(), (std::vector<int>{REC_STARTED, REC_STOPPED}));
 }
 
+// A unit in pieces with its key point given: a JPEG picture (type 10) takes an index point; one
+// larger than the header's 20-bit length field is refused whole and the file stays readable.
+TEST_F(Recording, PiecesWithExplicitKeyPointAndOversizeRefused) {
+  const std::string path = Path("pieces.kv");
+  ASSERT_EQ(KVNET_ClientStartRecord(handle_, path.c_str(), 0), 1);
+  const std::vector<uint8_t> head = {0xFF, 0xD8, 1, 2};
+  const std::vector<uint8_t> body = {3, 4, 5};
+  kv::UnitPieces picture;
+  picture.pieces[picture.count++] = {head.data(), static_cast<uint32_t>(head.size())};
+  picture.pieces[picture.count++] = {body.data(), static_cast<uint32_t>(body.size())};
+  picture.type = 10;
+  picture.keyPoint = true;
+  picture.timeStamp = 1000;
+  kv::RecordVideoPieces(recorder(), client_->m_stream, client_->m_recordSettings, *client_,
+                        picture);
+  // 1 MiB + 1 byte: the length field would wrap and corrupt every unit after it.
+  const std::vector<uint8_t> huge(0x100000, 0x55);
+  kv::UnitPieces oversize = picture;
+  oversize.pieces[1] = {huge.data(), static_cast<uint32_t>(huge.size())};
+  oversize.timeStamp = 1040;
+  kv::RecordVideoPieces(recorder(), client_->m_stream, client_->m_recordSettings, *client_,
+                        oversize);
+  picture.timeStamp = 1080;
+  picture.keyPoint = false;
+  kv::RecordVideoPieces(recorder(), client_->m_stream, client_->m_recordSettings, *client_,
+                        picture);
+  ASSERT_EQ(KVNET_ClientStopRecord(handle_), 1);
+
+  const ReadFile f = ReadRecord(path);
+  ASSERT_TRUE(f.trailerOk);
+  ASSERT_EQ(f.units.size(), 2u);
+  EXPECT_EQ(f.units[0].type, 10);
+  EXPECT_EQ(f.units[0].data, (std::vector<uint8_t>{0xFF, 0xD8, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(f.units[1].timeStamp, 1080u);
+  ASSERT_EQ(f.index.size(), 1u);
+  EXPECT_EQ(f.index[0], (std::pair<uint64_t, uint32_t>{39, 1000}));
+}
+
 TEST_F(Recording, StartWhileRecordingKeepsTheFirstPathAndDuration) {
   const std::string first = Path("first.kv");
   ASSERT_EQ(KVNET_ClientStartRecord(handle_, first.c_str(), 10), 1);

@@ -2,7 +2,8 @@
 // the public interface: view (in an X11 window, on a private Xvfb when there is no display),
 // sound into a WAV file, a normal and an alarm recording, events, status, a screenshot and a
 // JPEG snapshot; then the normal recording is opened paused, a snapshot is taken of the held
-// picture, and it is replayed into the same window at twice its speed to its end.
+// picture, and it is replayed into the same window at twice its speed to its end; last, the
+// simulator turns RTSP camera and an RTSP client (RTP interleaved on TCP) views it there.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,6 +46,8 @@ constexpr int kAlarmExtendBy = 3;
 // is there in case the end never comes.
 constexpr int kReplaySpeed = 1;
 constexpr int kReplaySeconds = 8;
+// The RTSP client runs 4 s; it retries every second until the camera listens.
+constexpr int kRtspSeconds = 4;
 
 // A UDP port that is free on every local address right now (the client binds the wildcard).
 int FreeUdpPort() {
@@ -61,6 +64,61 @@ int FreeUdpPort() {
   }
   ::close(fd);
   return port;
+}
+
+// A TCP port on loopback that is free right now (the RTSP camera listens there).
+int FreeTcpPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+// The RTSP part: kvdevice as an RTSP camera on loopback and one client with RTP interleaved on
+// the RTSP connection, in the demo's window.
+LiveResult RunRtspPhase(const std::string& device, const fs::path& out, VideoWindow* window) {
+  LiveResult result;
+  const int port = FreeTcpPort();
+  if (port == 0) {
+    PrintError("kvnet demo: no free TCP port for the RTSP camera");
+    return result;
+  }
+  const std::string address = "127.0.0.1:" + std::to_string(port);
+  std::string error;
+  std::unique_ptr<ChildProcess> camera =
+      ChildProcess::Start({device, "--listen", address, "--codec", "h264", "--audio", "g711a",
+                           "--size", "352x288", "--key-interval", "10"},
+                          (out / "kvdevice-rtsp.log").string(), -1, &error);
+  if (camera == nullptr) {
+    PrintError("kvnet demo: cannot start " + device + " as an RTSP camera: " + error);
+    return result;
+  }
+  PrintLine(
+      Format("demo: kvdevice (pid %d) serves RTSP at rtsp://%s/1; an RTSP/TCP client views it",
+             camera->Pid(), address.c_str()));
+  LiveOptions options;
+  options.address = address;
+  options.transport = TRANSPORT_RTSP_TCP;
+  options.window = true;
+  options.seconds = kRtspSeconds;
+  options.keys = false;
+  options.waitTimesGiven = true;
+  options.connectTimeout = 2;
+  options.retries = 5;
+  options.retryInterval = 1;
+  if (window != nullptr) options.screenshotPath = (out / "demo-rtsp-window.png").string();
+  result = LiveSession(options, window).Run(nullptr);
+  camera->Stop(2000);
+  return result;
 }
 
 uint32_t Le32(const unsigned char* p) {
@@ -188,8 +246,9 @@ int RunDemo(int argc, char** argv) {
     ::setenv("KVNET_AUDIO_OUT", ("wav:" + wavPath).c_str(), 1);
   }
   // Files of an earlier run must not pass for this run's results.
-  for (const std::string& stale : {normalPath, alarmPath, screenshotPath, replayScreenshotPath,
-                                   liveSnapshotPath, pausedSnapshotPath, wavPath, deviceLog}) {
+  for (const std::string& stale :
+       {normalPath, alarmPath, screenshotPath, replayScreenshotPath, liveSnapshotPath,
+        pausedSnapshotPath, wavPath, deviceLog, (out / "demo-rtsp-window.png").string()}) {
     if (!stale.empty()) fs::remove(stale, ec);
   }
 
@@ -269,6 +328,8 @@ int RunDemo(int argc, char** argv) {
     if (window != nullptr) replayOptions.screenshotPath = replayScreenshotPath;
     replay = ReplaySession(replayOptions, window.get()).Run();
   }
+  LiveResult rtsp;
+  if (!Interrupted()) rtsp = RunRtspPhase(device, out, window.get());
   KVNET_Cleanup();
 
   PrintLine("summary:");
@@ -309,6 +370,12 @@ int RunDemo(int argc, char** argv) {
                          ? (replayScreenshotPath + " (blank: no picture was drawn)").c_str()
                          : replayScreenshotPath.c_str()));
   }
+  PrintLine(Format("  %-20s %lld pictures decoded%s", "RTSP/TCP client",
+                   static_cast<long long>(rtsp.pictures),
+                   !rtsp.windowUsed          ? ""
+                   : !rtsp.screenshotWritten ? ", screenshot not written"
+                   : rtsp.screenshotBlank    ? ", screenshot blank"
+                                             : ", screenshot demo-rtsp-window.png"));
   PrintLine(Format("  %-20s %s", "live snapshot", DescribeSnapshot(liveSnapshotPath).c_str()));
   PrintLine(Format("  %-20s %s", "paused snapshot", DescribeSnapshot(pausedSnapshotPath).c_str()));
   PrintLine(Format("  %-20s %s", "device", LastLine(deviceLog).c_str()));
@@ -319,6 +386,8 @@ int RunDemo(int argc, char** argv) {
                   (!result.windowUsed || (result.screenshotWritten && !result.screenshotBlank)) &&
                   replay.opened && replay.endEvent &&
                   (!replay.windowUsed || (replay.screenshotWritten && !replay.screenshotBlank)) &&
+                  rtsp.started && rtsp.pictures > 0 &&
+                  (!rtsp.windowUsed || (rtsp.screenshotWritten && !rtsp.screenshotBlank)) &&
                   !Interrupted();
   PrintLine(ok ? "demo finished: ok" : "demo finished: FAILED");
   return ok ? 0 : 1;

@@ -1,4 +1,5 @@
-// kvnet live: one live channel over the proprietary UDP transport until the time is up or Ctrl-C.
+// kvnet live: one live channel (proprietary UDP, or RTSP with RTP over UDP or TCP) until the
+// time is up or Ctrl-C.
 #include <string>
 
 #include "KvNetClient.h"
@@ -14,11 +15,13 @@ int RunLive(int argc, char** argv) {
   if (!ParseLiveOptions(argc, argv, &options, &error)) {
     PrintError("kvnet live: " + error);
     PrintError(
-        "usage: kvnet live --udp HOST:PORT [--window] [--sound] [--record PATH "
-        "[--record-seconds N]]\n"
-        "                  [--alarm-record PATH --alarm-seconds N] [--seconds N] "
-        "[--screenshot FILE.png]\n"
-        "                  [--snapshot FILE.jpg]");
+        "usage: kvnet live --udp HOST:PORT [options]\n"
+        "       kvnet live --rtsp-udp|--rtsp-tcp HOST[:PORT] [--user NAME --password PW]\n"
+        "                  [--channel N] [--retries N] [--connect-timeout S] "
+        "[--retry-interval S] [options]\n"
+        "options: [--window] [--sound] [--record PATH [--record-seconds N]]\n"
+        "         [--alarm-record PATH --alarm-seconds N] [--seconds N] [--screenshot FILE.png]\n"
+        "         [--snapshot FILE.jpg]");
     return 2;
   }
   InstallInterruptHandler();

@@ -57,6 +57,33 @@ bool ParseLiveOptions(int argc, char** argv, LiveOptions* options, std::string* 
         return false;
       }
       options->address = text;
+      options->transport = TRANSPORT_UDP;
+    } else if (arg == "--rtsp-udp" || arg == "--rtsp-tcp") {
+      const char* text = value();
+      if (text == nullptr || *text == '\0' || *text == ':' || std::strlen(text) > 160) {
+        *error = arg + " needs HOST[:PORT]";
+        return false;
+      }
+      options->address = text;
+      options->transport = arg == "--rtsp-udp" ? TRANSPORT_RTSP_UDP : TRANSPORT_RTSP_TCP;
+    } else if (arg == "--user" || arg == "--password") {
+      const char* text = value();
+      if (text == nullptr || std::strlen(text) > 32) {
+        *error = arg + " needs a value of at most 32 characters";
+        return false;
+      }
+      (arg == "--user" ? options->user : options->password) = text;
+    } else if (arg == "--channel") {
+      if (!intValue(0, 65535, &options->channel)) return false;
+    } else if (arg == "--retries") {
+      if (!intValue(-1, 1000000, &options->retries)) return false;
+      options->waitTimesGiven = true;
+    } else if (arg == "--connect-timeout") {
+      if (!intValue(1, 3600, &options->connectTimeout)) return false;
+      options->waitTimesGiven = true;
+    } else if (arg == "--retry-interval") {
+      if (!intValue(0, 3600, &options->retryInterval)) return false;
+      options->waitTimesGiven = true;
     } else if (arg == "--window") {
       options->window = true;
     } else if (arg == "--sound") {
@@ -84,7 +111,12 @@ bool ParseLiveOptions(int argc, char** argv, LiveOptions* options, std::string* 
     }
   }
   if (options->address.empty()) {
-    *error = "--udp HOST:PORT is required";
+    *error = "--udp HOST:PORT, --rtsp-udp HOST[:PORT] or --rtsp-tcp HOST[:PORT] is required";
+    return false;
+  }
+  if (options->transport == TRANSPORT_UDP &&
+      (!options->user.empty() || !options->password.empty())) {
+    *error = "--user and --password are for the RTSP transports";
     return false;
   }
   if (!options->alarmPath.empty() && options->alarmSeconds == 0) {
@@ -118,19 +150,29 @@ LiveResult LiveSession::Run(const std::function<void()>& onListening) {
 
   KVNET_CLIENT_PARAM param;
   std::memset(&param, 0, sizeof param);
-  param.transport = TRANSPORT_UDP;
+  param.transport = static_cast<int16_t>(options_.transport);
+  param.channel = options_.channel;
   param.view = 1;
   param.videoWnd = window != nullptr ? window->Id() : 0;
   std::snprintf(param.address, sizeof param.address, "%s", options_.address.c_str());
+  std::snprintf(param.userName, sizeof param.userName, "%s", options_.user.c_str());
+  std::snprintf(param.password, sizeof param.password, "%s", options_.password.c_str());
+  if (options_.waitTimesGiven) {
+    KVNET_SetWaitTime(options_.connectTimeout, options_.retries, options_.retryInterval);
+  }
+  const bool rtsp = options_.transport != TRANSPORT_UDP;
   KVNET_HANDLE client = KVNET_ClientStart(&param);
   if (client == nullptr) {
     PrintError("kvnet: cannot start a live client for " + options_.address +
-               " (is the port free?)");
+               (rtsp ? "" : " (is the port free?)"));
     return result;
   }
   result.started = true;
   const Clock::time_point start = Clock::now();
-  PrintLine("live: listening for the proprietary UDP stream at " + options_.address);
+  PrintLine(rtsp ? Format("live: RTSP (RTP over %s) from rtsp://%s channel %d",
+                          options_.transport == TRANSPORT_RTSP_TCP ? "TCP" : "UDP",
+                          options_.address.c_str(), options_.channel)
+                 : "live: listening for the proprietary UDP stream at " + options_.address);
   if (options_.sound) {
     PrintLine(KVNET_ClientPlayAudio(client) == 1 ? "live: sound on"
                                                  : "live: sound could not start");

@@ -11,8 +11,18 @@ namespace kvnet {
 class VideoWindow;
 
 struct LiveOptions {
-  std::string address;  // "host:port": the local UDP port to listen on and the sending host
-  bool window = false;  // show the picture in an X11 window when a display is there
+  // TRANSPORT_UDP: "host:port", the local UDP port to listen on and the sending host; the RTSP
+  // transports: the device, "host" or "host:port" (port 554 when none is given).
+  std::string address;
+  int transport = 2;  // TRANSPORT_UDP
+  int channel = 1;
+  std::string user, password;  // RTSP Digest credentials
+  // KVNET_SetWaitTime, called when one of them was given (the others keep their defaults).
+  bool waitTimesGiven = false;
+  int connectTimeout = 5;  // seconds
+  int retries = 1;         // -1: without limit
+  int retryInterval = 10;  // seconds
+  bool window = false;     // show the picture in an X11 window when a display is there
   int windowWidth = 352;
   int windowHeight = 288;
   bool sound = false;
