@@ -8,6 +8,7 @@
 #include "sdk/media/av_sound.h"
 #include "sdk/sources/av_source.h"
 #include "sdk/sources/av_source_file.h"
+#include "sdk/sources/av_source_rtsp_tcp.h"
 #include "sdk/sources/av_source_udp.h"
 
 namespace kv {
@@ -20,13 +21,18 @@ ClientPartsFactory& Current() {
   return factory;
 }
 
-// Sources by client kind: a replay client plays its record file. The RTSP transports are not
-// part of this build yet: those clients get no source and their start fails cleanly.
+// Sources by client kind: a replay client plays its record file; a live one gets the source
+// of its transport, the RTSP ones with the client's event receiver.
 std::unique_ptr<CAVSource> MakeDefaultSource(CNetClient& client) {
   if (client.m_link.replay) return std::make_unique<CAVSource_File>();
   switch (client.m_link.param.transport) {
     case TRANSPORT_UDP:
       return std::make_unique<CAVSource_UDP>();
+    case TRANSPORT_RTSP_TCP: {
+      auto source = std::make_unique<CAVSource_RTSP_TCP>();
+      source->SetEventReceiver(client.m_eventReceiver.get());
+      return source;
+    }
     default:
       return nullptr;
   }

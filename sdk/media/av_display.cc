@@ -417,6 +417,10 @@ int CAVDisplay::decodeLoop() {
       if (status != DecodeStatus::kPicture) break;
       m_view->decodedWidth = pic.width;
       m_view->decodedHeight = pic.height;
+      if (m_stream->sizeFromPicture.exchange(0) != 0) {
+        m_stream->width = pic.width;
+        m_stream->height = pic.height;
+      }
       if (t.oversize != DecoderTraits::Oversize::kShow && pictureTooLarge(pic.width, pic.height)) {
         if (t.oversize == DecoderTraits::Oversize::kEndWorker) return 0;
         break;

@@ -41,14 +41,14 @@ constexpr FileOps kAlarm{&IRecord::IsAlarmRecording,  &IRecord::LockAlarmRecord,
 
 // Writes one unit; called with the file's lock held and the recording on.
 void WriteUnitLocked(IRecord& r, const FileOps& ops, const RecordUnitHeader& header,
-                     const uint8_t* prefix, uint32_t prefixLength, const uint8_t* data,
-                     uint32_t length, bool takeIndex) {
+                     const UnitPieces& unit) {
   uint8_t bytes[kUnitHeaderSize];
   EncodeUnitHeader(header, bytes);
-  if (takeIndex) (r.*ops.index)(header.timeStamp);
+  if (unit.keyPoint) (r.*ops.index)(header.timeStamp);
   (r.*ops.write)(0, bytes, kUnitHeaderSize);
-  if (prefixLength != 0) (r.*ops.write)(0, prefix, prefixLength);
-  (r.*ops.write)(0, data, length);
+  for (int i = 0; i < unit.count; ++i) {
+    if (unit.pieces[i].length != 0) (r.*ops.write)(0, unit.pieces[i].data, unit.pieces[i].length);
+  }
 }
 
 // Enters a record file's lock for the life of the object.
@@ -69,18 +69,34 @@ class FileLock {
 void RecordVideoUnit(IRecord& recorder, const StreamDescription& stream,
                      const RecordSettings& settings, IEventNotifier& notifier,
                      const VideoUnit& unit) {
-  const uint32_t prefix = unit.beginsCodedUnit ? 4u : 0u;
-  const uint32_t total = unit.length + prefix;
+  if (unit.data == nullptr && unit.length != 0) return;
+  UnitPieces pieces;
+  if (unit.beginsCodedUnit) pieces.pieces[pieces.count++] = {kStartCode, 4};
+  pieces.pieces[pieces.count++] = {unit.data, unit.length};
+  pieces.type = unit.type;
+  pieces.keyPoint = (unit.type & 0xFu) == 7;
+  pieces.timeStamp = unit.timeStamp;
+  RecordVideoPieces(recorder, stream, settings, notifier, pieces);
+}
+
+void RecordVideoPieces(IRecord& recorder, const StreamDescription& stream,
+                       const RecordSettings& settings, IEventNotifier& notifier,
+                       const UnitPieces& unit) {
+  if (unit.count < 0 || unit.count > 3) return;
+  uint64_t total = 0;
+  for (int i = 0; i < unit.count; ++i) {
+    if (unit.pieces[i].data == nullptr && unit.pieces[i].length != 0) return;
+    total += unit.pieces[i].length;
+  }
   // A unit longer than the header can describe would corrupt the file: it is left out.
-  if (total > kMaxUnitLength || (unit.data == nullptr && unit.length != 0)) return;
+  if (total > kMaxUnitLength) return;
   RecordUnitHeader header;
   header.kind = kUnitVideo;
   header.type = unit.type & 0xFu;
-  header.length = total;
+  header.length = static_cast<uint32_t>(total);
   header.width = static_cast<uint16_t>(stream.width.load());
   header.height = static_cast<uint16_t>(stream.height.load());
   header.timeStamp = unit.timeStamp;
-  const bool key = header.type == 7;
 
   struct Limit {
     const FileOps& ops;
@@ -101,7 +117,7 @@ void RecordVideoUnit(IRecord& recorder, const StreamDescription& stream,
       notifier.Notify(KV_EVENT_RECORD, l.timeUpCode);
       continue;
     }
-    WriteUnitLocked(recorder, l.ops, header, kStartCode, prefix, unit.data, unit.length, key);
+    WriteUnitLocked(recorder, l.ops, header, unit);
   }
 }
 
@@ -116,8 +132,11 @@ void RecordAudioUnit(IRecord& recorder, uint8_t audioCodec, const uint8_t* voice
   for (const FileOps* ops : {&kNormal, &kAlarm}) {
     if (!(recorder.*ops->isOn)()) continue;
     FileLock lock(recorder, *ops);
-    if ((recorder.*ops->isOn)())
-      WriteUnitLocked(recorder, *ops, header, nullptr, 0, voiceFrame, length, false);
+    if ((recorder.*ops->isOn)()) {
+      UnitPieces frame;
+      frame.pieces[frame.count++] = {voiceFrame, length};
+      WriteUnitLocked(recorder, *ops, header, frame);
+    }
   }
 }
 

@@ -26,6 +26,25 @@ void RecordVideoUnit(IRecord& recorder, const StreamDescription& stream,
                      const RecordSettings& settings, IEventNotifier& notifier,
                      const VideoUnit& unit);
 
+// A unit in up to three pieces (start code, NAL header, payload, or a whole picture) with
+// its key point given explicitly.
+struct UnitPieces {
+  struct Piece {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+  } pieces[3];
+  int count = 0;
+  uint32_t type = 0;       // frame type of the unit header (4 bits)
+  bool keyPoint = false;   // takes an index point
+  uint32_t timeStamp = 0;  // milliseconds
+};
+
+// As RecordVideoUnit, for a unit in pieces. A unit whose pieces add up to more than the
+// header's 20-bit length field can describe is refused: nothing of it is written.
+void RecordVideoPieces(IRecord& recorder, const StreamDescription& stream,
+                       const RecordSettings& settings, IEventNotifier& notifier,
+                       const UnitPieces& unit);
+
 // Writes one voice frame as an audio unit of the given codec into each open record file.
 void RecordAudioUnit(IRecord& recorder, uint8_t audioCodec, const uint8_t* voiceFrame,
                      uint32_t length, uint32_t timeStamp);

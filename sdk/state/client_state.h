@@ -33,6 +33,9 @@ struct StreamDescription {
   std::atomic<uint8_t> audioCodec{0};
   std::atomic<uint8_t> videoCodec{0};
   std::atomic<int32_t> deviceGeneration{0};
+  // 1 when the device stated no picture size: the decode worker takes the first decoded
+  // picture's size as the stream's (and clears this).
+  std::atomic<int32_t> sizeFromPicture{0};
 };
 
 // The sound switch of the exports and the player's end of playback.
