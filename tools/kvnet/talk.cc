@@ -57,9 +57,10 @@ int RunTalk(int argc, char** argv) {
     PrintError(usage);
     return 2;
   }
-  // The library's talk uses the default wave devices, which these variables choose.
-  if (!capture.empty()) setenv("KVNET_AUDIO_IN", capture.c_str(), 1);
-  if (!playback.empty()) setenv("KVNET_AUDIO_OUT", playback.c_str(), 1);
+  // The library's talk takes its own wave devices from these variables; the live client
+  // behind the handle keeps the default ones, so the two never share a WAV file.
+  if (!capture.empty()) setenv("KVNET_TALK_IN", capture.c_str(), 1);
+  if (!playback.empty()) setenv("KVNET_TALK_OUT", playback.c_str(), 1);
 
   InstallInterruptHandler();
   ControlClient client(target);
