@@ -1,6 +1,8 @@
 // Device control for a client: its endpoint, event receiver and talk session.
 #include "sdk/core/client_control.h"
 
+#include <cstdlib>
+
 #include "sdk/control/event_receiver.h"
 #include "sdk/control/talk_session.h"
 #include "sdk/core/net_client.h"
@@ -26,6 +28,14 @@ std::unique_ptr<ITalkSession> StartTalkSession(CNetClient& client) {
   TalkSettings settings;
   settings.device = EndpointOf(client);
   settings.deviceGeneration = &client.m_stream.deviceGeneration;
+  // Talk may have wave devices of its own, apart from the live view's sound (which takes
+  // KVNET_AUDIO_OUT): two devices writing one WAV file would spoil it.
+  if (const char* in = std::getenv("KVNET_TALK_IN"); in != nullptr && *in != '\0') {
+    settings.captureDevice = in;
+  }
+  if (const char* out = std::getenv("KVNET_TALK_OUT"); out != nullptr && *out != '\0') {
+    settings.playbackDevice = out;
+  }
   auto session = std::make_unique<CTalk2VS>(std::move(settings));
   if (!session->StartSession()) return nullptr;
   return session;

@@ -43,10 +43,18 @@ MediaSender::MediaSender(const Options& options, const TrackState tracks[2],
               FaultInjector(TrackFaults(options.faults, TrackKind::kAudio))},
       random_(options.faults.seed) {}
 
-MediaSender::~MediaSender() { stop(); }
+MediaSender::~MediaSender() {
+  stop();
+  if (sendLog_ != nullptr) std::fclose(sendLog_);
+}
 
 void MediaSender::start(MediaHub& hub) {
   hub_ = &hub;
+  if (!options_.rtsp.sendLog.empty() && sendLog_ == nullptr) {
+    // Appended a whole line at a time, so several sessions can share the file.
+    sendLog_ = std::fopen(options_.rtsp.sendLog.c_str(), "a");
+    if (sendLog_ != nullptr) std::setvbuf(sendLog_, nullptr, _IOLBF, 256);
+  }
   thread_ = std::thread([this] { run(); });
   hub.subscribe(this);
 }
@@ -133,6 +141,12 @@ bool MediaSender::sendUnit(const TrackUnit& unit) {
     }
   }
   track.lastTimestamp = timestamp;
+  if (sendLog_ != nullptr && unit.kind == TrackKind::kVideo) {
+    const auto sent =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
+    std::fprintf(sendLog_, "picture %u %lld\n", unit.timestamp,
+                 static_cast<long long>(sent.count()));
+  }
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -86,6 +87,7 @@ class MediaSender : public MediaSubscriber {
   bool waitingForKey_ = true;
   bool stopping_ = false;
   SendTotals totals_;
+  std::FILE* sendLog_ = nullptr;  // --send-log, written by the sender's thread only
   std::thread thread_;
 };
 

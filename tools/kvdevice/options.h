@@ -58,6 +58,8 @@ struct RtspOptions {
   bool rtcp = false;                  // RTCP sender reports every second
   double strayTextSeconds = 0;        // RTSP text between interleaved packets, every N seconds
   double oversizePercent = 0;         // junk packets of 4097..32767 bytes after P% of packets
+  // Measurement.
+  std::string sendLog;  // a line per picture sent: its RTP time and when its last packet left
 };
 
 // How the MCTP/1.0 side answers one kind of request. The first five write a reply (the device

@@ -21,7 +21,7 @@ const std::map<std::string, bool>& Known() {
       {"mpeg4-config", true},  {"refuse", true},          {"no-answer", true},
       {"answer-pieces", true}, {"answer-gap", true},      {"drop-after", true},
       {"stall-after", true},   {"rtcp", false},           {"stray-text", true},
-      {"oversize", true}};
+      {"oversize", true},      {"send-log", true}};
   return kKnown;
 }
 
@@ -144,6 +144,9 @@ bool ApplyRtspOption(const std::string& name, const std::string& value, RtspOpti
     return true;
   } else if (name == "stray-text") {
     return Seconds(value, r.strayTextSeconds);
+  } else if (name == "send-log") {
+    r.sendLog = value;
+    return !value.empty();
   } else if (name == "oversize") {
     char* end = nullptr;
     r.oversizePercent = std::strtod(value.c_str(), &end);
@@ -193,7 +196,10 @@ std::string RtspUsageText() {
          "  --stall-after SECONDS     stop sending media that long after PLAY\n"
          "  --rtcp                    send RTCP sender reports every second\n"
          "  --stray-text SECONDS      RTSP text between interleaved packets every SECONDS\n"
-         "  --oversize P              junk packets of 4097..32767 bytes after P% of packets\n";
+         "  --oversize P              junk packets of 4097..32767 bytes after P% of packets\n"
+         "  --send-log FILE           append \"picture RTP-TIME SENT-US\" per picture sent: its\n"
+         "                            time stamp since the stream began (90 kHz) and the\n"
+         "                            monotonic clock in microseconds when its last packet left\n";
 }
 
 }  // namespace kvdevice

@@ -41,10 +41,24 @@ bool SplitArguments(int argc, char** argv, ControlTarget* target, std::vector<st
   return true;
 }
 
-// Prints what the command gave and returns the exit code: 0 when it succeeded.
-int Report(const char* what, int result) {
-  PrintLine(std::string(what) + (result == 1 ? ": ok" : ": failed"));
-  return result == 1 ? 0 : 1;
+// Prints what the command gave and returns the exit code: 0 when it succeeded. A failure says
+// what may have caused it, since the library only tells success or failure.
+int Report(const ControlTarget& target, const char* what, int result) {
+  if (result == 1) {
+    PrintLine(std::string(what) + ": ok");
+    return 0;
+  }
+  std::string why;
+  if (target.udpStream) {
+    why = "device commands need an RTSP client, not a UDP stream client (--udp)";
+  } else {
+    // PTZ waits 0.5 s for its reply, the other commands 3 s.
+    const char* wait = std::strcmp(what, "ptz") == 0 ? "0.5 s" : "3 s";
+    why = "no accepted reply from " + target.address + " (refused, out of form, silent for " +
+          wait + ", or no connection)";
+  }
+  PrintError("kvnet " + std::string(what) + ": failed: " + why);
+  return 1;
 }
 
 void PrintRegions(const KVNET_MD_INFO& info) {
@@ -58,8 +72,15 @@ void PrintRegions(const KVNET_MD_INFO& info) {
 // "I:LEFT,TOP,RIGHT,BOTTOM[:SETTING]"
 bool ParseRegion(const std::string& text, KVNET_MD_INFO* info) {
   int index = 0, l = 0, t = 0, r = 0, b = 0, setting = 0, used = 0;
-  const int n =
-      std::sscanf(text.c_str(), "%d:%d,%d,%d,%d%n:%d", &index, &l, &t, &r, &b, &used, &setting);
+  int n = std::sscanf(text.c_str(), "%d:%d,%d,%d,%d%n", &index, &l, &t, &r, &b, &used);
+  // Either the four numbers end the text or ":SETTING" does; nothing may follow.
+  if (n == 5 && static_cast<size_t>(used) < text.size()) {
+    int more = 0;
+    if (std::sscanf(text.c_str() + used, ":%d%n", &setting, &more) != 1 ||
+        static_cast<size_t>(used + more) != text.size()) {
+      return false;
+    }
+  }
   if (n < 5 || index < 0 || index > 15 || setting < 0 || setting > 255) return false;
   info->region[index][0] = l;
   info->region[index][1] = t;
@@ -83,7 +104,7 @@ int RunControl(int argc, char** argv) {
       "       kvnet alarm-reset HOST[:PORT] [VALUE]\n"
       "       kvnet vparam get HOST[:PORT]\n"
       "       kvnet vparam set HOST[:PORT] P1 P2 P3 [MODE]\n"
-      "options: --channel N (default 1), --rtsp-udp, --user U, --password P";
+      "options: --channel N (default 1), --rtsp-udp, --udp, --user U, --password P";
   if (!SplitArguments(argc, argv, &target, &words, &error)) {
     PrintError("kvnet " + command + ": " + error);
     PrintError(usage);
@@ -138,27 +159,30 @@ int RunControl(int argc, char** argv) {
   ControlClient client(target);
   if (client.handle() == nullptr) return 1;
   KVNET_HANDLE h = client.handle();
-  if (command == "ptz") return Report("ptz", KVNET_ClientPTZCtrl(h, numbers[0], numbers[1]));
+  if (command == "ptz")
+    return Report(target, "ptz", KVNET_ClientPTZCtrl(h, numbers[0], numbers[1]));
   if (command == "alarm-reset") {
-    return Report("alarm-reset", KVNET_ClientStopAlarm(h, numbers.empty() ? 0 : numbers[0]));
+    return Report(target, "alarm-reset",
+                  KVNET_ClientStopAlarm(h, numbers.empty() ? 0 : numbers[0]));
   }
   if (command == "md") {
-    if (operation == "start") return Report("md start", KVNET_ClientStartMD(h));
-    if (operation == "stop") return Report("md stop", KVNET_ClientStopMD(h));
-    if (operation == "save") return Report("md save", KVNET_ClientSaveMDInfo(h, &regions));
+    if (operation == "start") return Report(target, "md start", KVNET_ClientStartMD(h));
+    if (operation == "stop") return Report(target, "md stop", KVNET_ClientStopMD(h));
+    if (operation == "save") return Report(target, "md save", KVNET_ClientSaveMDInfo(h, &regions));
     KVNET_MD_INFO info{};
     const int result = KVNET_ClientGetMDInfo(h, &info);
     if (result == 1) PrintRegions(info);
-    return Report("md get", result);
+    return Report(target, "md get", result);
   }
   if (operation == "set") {
-    return Report("vparam set", KVNET_ClientSetVideoParam(h, numbers[0], numbers[1], numbers[2],
-                                                          numbers.size() > 3 ? numbers[3] : 0));
+    return Report(target, "vparam set",
+                  KVNET_ClientSetVideoParam(h, numbers[0], numbers[1], numbers[2],
+                                            numbers.size() > 3 ? numbers[3] : 0));
   }
   uint8_t p1 = 0, p2 = 0, p3 = 0;
   const int result = KVNET_ClientGetVideoParam(h, &p1, &p2, &p3);
   if (result == 1) PrintLine(Format("video parameters: %d %d %d", p1, p2, p3));
-  return Report("vparam get", result);
+  return Report(target, "vparam get", result);
 }
 
 }  // namespace kvnet

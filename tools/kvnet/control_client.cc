@@ -21,6 +21,10 @@ bool ParseTargetOption(int argc, char** argv, int* i, ControlTarget* target, std
     target->udpRtp = true;
     return true;
   }
+  if (arg == "--udp") {
+    target->udpStream = true;
+    return true;
+  }
   if (arg == "--channel") {
     const char* v = value();
     if (v == nullptr) return true;
@@ -46,7 +50,9 @@ ControlClient::ControlClient(const ControlTarget& target) {
   started_ = true;
   KVNET_CLIENT_PARAM param;
   std::memset(&param, 0, sizeof param);
-  param.transport = target.udpRtp ? TRANSPORT_RTSP_UDP : TRANSPORT_RTSP_TCP;
+  param.transport = target.udpStream ? TRANSPORT_UDP
+                    : target.udpRtp  ? TRANSPORT_RTSP_UDP
+                                     : TRANSPORT_RTSP_TCP;
   param.channel = target.channel;
   if (target.address.size() >= sizeof param.address ||
       target.user.size() >= sizeof param.userName ||

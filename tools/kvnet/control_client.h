@@ -11,12 +11,13 @@ namespace kvnet {
 struct ControlTarget {
   std::string address;  // "host" or "host:port"
   int channel = 1;
-  bool udpRtp = false;  // RTSP over UDP instead of interleaved TCP
+  bool udpRtp = false;     // RTSP over UDP instead of interleaved TCP
+  bool udpStream = false;  // the proprietary UDP stream (a local HOST:PORT to listen on)
   std::string user;
   std::string password;
 };
 
-// Reads "--channel N", "--rtsp-udp", "--user U", "--password P" at argv[*i] into target;
+// Reads "--channel N", "--rtsp-udp", "--udp", "--user U", "--password P" at argv[*i] into target;
 // true when argv[*i] was one of them (and *i moved past its value). *error tells a bad value.
 bool ParseTargetOption(int argc, char** argv, int* i, ControlTarget* target, std::string* error);
 

@@ -37,7 +37,7 @@ void Usage() {
       "  alarm-reset HOST[:PORT] [VALUE]\n"
       "  vparam get HOST[:PORT]  |  vparam set HOST[:PORT] P1 P2 P3 [MODE]\n"
       "          one device-control command on the device's RTSP port (channel 1 unless\n"
-      "          --channel N; --rtsp-udp, --user U, --password P as for the stream)\n"
+      "          --channel N; --rtsp-udp, --udp, --user U, --password P as for the stream)\n"
       "  talk HOST[:PORT] [--tone HZ | --wav FILE] [--play FILE.wav] [--seconds N]\n"
       "          two-way talk: says what the microphone (or the tone or WAV file) gives and\n"
       "          plays what the device sends (or writes it to FILE.wav)\n"

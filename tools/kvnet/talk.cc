@@ -20,7 +20,7 @@ int RunTalk(int argc, char** argv) {
   double seconds = 0;
   const char* usage =
       "usage: kvnet talk HOST[:PORT] [--tone HZ | --wav FILE] [--play FILE.wav] [--seconds N]\n"
-      "                  [--channel N] [--rtsp-udp] [--user U] [--password P]";
+      "                  [--channel N] [--rtsp-udp | --udp] [--user U] [--password P]";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (ParseTargetOption(argc, argv, &i, &target, &error)) {
@@ -57,15 +57,19 @@ int RunTalk(int argc, char** argv) {
     PrintError(usage);
     return 2;
   }
-  // The library's talk uses the default wave devices, which these variables choose.
-  if (!capture.empty()) setenv("KVNET_AUDIO_IN", capture.c_str(), 1);
-  if (!playback.empty()) setenv("KVNET_AUDIO_OUT", playback.c_str(), 1);
+  // The library's talk takes its own wave devices from these variables; the live client
+  // behind the handle keeps the default ones, so the two never share a WAV file.
+  if (!capture.empty()) setenv("KVNET_TALK_IN", capture.c_str(), 1);
+  if (!playback.empty()) setenv("KVNET_TALK_OUT", playback.c_str(), 1);
 
   InstallInterruptHandler();
   ControlClient client(target);
   if (client.handle() == nullptr) return 1;
   if (KVNET_ClientStartTalk(client.handle()) != 1) {
-    PrintError("kvnet talk: talk could not start");
+    PrintError(
+        target.udpStream
+            ? "kvnet talk: refused: talk needs an RTSP client, not a UDP stream client (--udp)"
+            : "kvnet talk: talk could not start");
     return 1;
   }
   PrintLine("talking to " + target.address + (seconds > 0 ? "" : " until Ctrl-C"));
