@@ -445,6 +445,20 @@ class KvnetTest : public ::testing::Test {
     ASSERT_FALSE(dir_.path().empty());
   }
 
+  // Each command line is refused: kvnet exits 2 at once and shows its usage.
+  void ExpectUsageErrors(const std::vector<std::vector<std::string>>& cases) {
+    for (const std::vector<std::string>& arguments : cases) {
+      std::vector<std::string> args = {KvnetBinary()};
+      args.insert(args.end(), arguments.begin(), arguments.end());
+      const fs::path output = dir_.path() / "usage.out";
+      Child kvnet(args, liveEnv_, output);
+      const std::optional<int> status = kvnet.Wait(milliseconds(5000));
+      ASSERT_TRUE(status.has_value()) << arguments.back();
+      EXPECT_EQ(*status, 2) << arguments.back() << "\n" << ReadFile(output);
+      EXPECT_NE(ReadFile(output).find("usage"), std::string::npos) << arguments.back();
+    }
+  }
+
   // Records the simulator's stream of `seconds` + 1 s with "kvnet live --record": the client
   // runs until the simulator is done and is then stopped as with Ctrl-C, so a slow start (as
   // in the sanitizer builds) does not cut the recording short. The file, or an empty path

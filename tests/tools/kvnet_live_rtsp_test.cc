@@ -78,16 +78,7 @@ TEST_F(KvnetTest, BadRtspCommandLinesAreRefusedWithUsage) {
       {"live", "--rtsp-tcp", "127.0.0.1", "--connect-timeout", "0"},
       {"live", "--rtsp-tcp", "127.0.0.1", "--user", std::string(40, 'u')},  // too long
       {"live", "--udp", "127.0.0.1:9", "--user", "admin"}};                 // credentials need RTSP
-  for (const std::vector<std::string>& arguments : cases) {
-    std::vector<std::string> args = {KvnetBinary()};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    const fs::path output = dir_.path() / "usage.out";
-    Child kvnet(args, liveEnv_, output);
-    const std::optional<int> status = kvnet.Wait(milliseconds(5000));
-    ASSERT_TRUE(status.has_value()) << arguments.back();
-    EXPECT_EQ(*status, 2) << arguments.back() << "\n" << ReadFile(output);
-    EXPECT_NE(ReadFile(output).find("usage"), std::string::npos) << arguments.back();
-  }
+  ExpectUsageErrors(cases);
 }
 
 }  // namespace

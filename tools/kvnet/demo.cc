@@ -49,13 +49,14 @@ constexpr int kReplaySeconds = 8;
 // The RTSP client runs 4 s; it retries every second until the camera listens.
 constexpr int kRtspSeconds = 4;
 
-// A UDP port that is free on every local address right now (the client binds the wildcard).
-int FreeUdpPort() {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+// A port of the socket type that is free right now on the given local address (the UDP client
+// binds the wildcard; the RTSP camera listens on loopback).
+int FreePort(int type, uint32_t host) {
+  const int fd = ::socket(AF_INET, type, 0);
   if (fd < 0) return 0;
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_addr.s_addr = htonl(host);
   socklen_t length = sizeof address;
   int port = 0;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -65,23 +66,8 @@ int FreeUdpPort() {
   ::close(fd);
   return port;
 }
-
-// A TCP port on loopback that is free right now (the RTSP camera listens there).
-int FreeTcpPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
+int FreeUdpPort() { return FreePort(SOCK_DGRAM, INADDR_ANY); }
+int FreeTcpPort() { return FreePort(SOCK_STREAM, INADDR_LOOPBACK); }
 
 // The RTSP part: kvdevice as an RTSP camera on loopback and one client with RTP interleaved on
 // the RTSP connection, in the demo's window.
