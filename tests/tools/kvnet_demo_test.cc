@@ -109,6 +109,12 @@ TEST_F(KvnetTest, DemoExitsZeroAndLeavesScreenshotRecordingsAndSound) {
   EXPECT_EQ(replayStats->height, 288);
   EXPECT_GT(replayStats->lumaStdDev, 20.0);
   EXPECT_GE(replayStats->colours, 6u);
+
+  // The RTSP client's part: the device's motion reports arrive through the event connection.
+  const size_t rtspStart = text.find("serves RTSP");
+  ASSERT_NE(rtspStart, std::string::npos) << text;
+  EXPECT_NE(text.find("event: MOTION regions 0x0024 (2 5)\n", rtspStart), std::string::npos)
+      << text;
 }
 
 }  // namespace

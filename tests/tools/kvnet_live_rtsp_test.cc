@@ -19,11 +19,12 @@ TEST_P(KvnetLiveRtsp, PlaysWithCredentialsAfterRetrying) {
   // The client starts first: its first attempt is refused, and it retries every second.
   Child kvnet({KvnetBinary(), "live", GetParam(), address, "--user", "admin", "--password",
                "s3cret", "--channel", "1", "--retries", "10", "--retry-interval", "1",
-               "--connect-timeout", "2", "--seconds", "5"},
+               "--connect-timeout", "2", "--seconds", "8"},
               liveEnv_, output);
   ASSERT_TRUE(WaitForText(output, "live: RTSP", milliseconds(5000))) << ReadFile(output);
   Child device({DeviceBinary(), "--listen", address, "--user", "admin", "--password", "s3cret",
-                "--size", "320x240", "--audio", "g726-24", "--quiet"},
+                "--size", "320x240", "--audio", "g726-24", "--motion-every", "1", "--alarm-every",
+                "1", "--alarm-code", "3", "--quiet"},
                {}, dir_.path() / "device.out");
   const std::optional<int> status = kvnet.Wait(milliseconds(30000));
   ASSERT_TRUE(status.has_value()) << "kvnet live did not end\n" << ReadFile(output);
@@ -33,6 +34,9 @@ TEST_P(KvnetLiveRtsp, PlaysWithCredentialsAfterRetrying) {
   ASSERT_NE(connected, std::string::npos) << text;
   EXPECT_EQ(text.find("LINK_AUTH_FAILED"), std::string::npos) << text;
   EXPECT_EQ(text.find("LINK_CLOSED"), std::string::npos) << text;
+  // The device's reports, through the event connection logged in with the session id.
+  EXPECT_NE(text.find("event: MOTION regions 0x0024 (2 5)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("event: ALARM 3\n"), std::string::npos) << text;
   bool streaming = false;
   for (const StatusLine& s : StatusLines(text)) {
     if (s.state == "LINK_CONNECTED" && s.pictures > 0) {

@@ -82,14 +82,15 @@ LiveResult RunRtspPhase(const std::string& device, const fs::path& out, VideoWin
   std::string error;
   std::unique_ptr<ChildProcess> camera =
       ChildProcess::Start({device, "--listen", address, "--codec", "h264", "--audio", "g711a",
-                           "--size", "352x288", "--key-interval", "10"},
+                           "--size", "352x288", "--key-interval", "10", "--motion-every", "1"},
                           (out / "kvdevice-rtsp.log").string(), -1, &error);
   if (camera == nullptr) {
     PrintError("kvnet demo: cannot start " + device + " as an RTSP camera: " + error);
     return result;
   }
   PrintLine(
-      Format("demo: kvdevice (pid %d) serves RTSP at rtsp://%s/1; an RTSP/TCP client views it",
+      Format("demo: kvdevice (pid %d) serves RTSP at rtsp://%s/1 and reports motion in regions 2 "
+             "and 5 every second; an RTSP/TCP client views it, the moving regions framed in red",
              camera->Pid(), address.c_str()));
   LiveOptions options;
   options.address = address;
