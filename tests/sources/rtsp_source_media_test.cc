@@ -41,12 +41,17 @@ TEST_P(RtspMedia, PicturesAndToneArriveAsSent) {
   EXPECT_TRUE(kv::platform::HeadlessDisplay::Get().GetPresented(window_, &image));
   EXPECT_EQ(Count(KV_EVENT_LINK, LINK_CONNECTED), 1);
   EXPECT_EQ(Count(KV_EVENT_LINK, LINK_LOST), 0);
+  // The client's G.726 decoder starts from its reset state while the camera's encoder has run
+  // since the camera started, so the two take a while to agree (measured: at 40 kbit/s about
+  // 30 dB in the first half second, 42.5 dB after it). The first second is left out, and a
+  // second more is measured.
+  const size_t settle = 8000;
+  EXPECT_TRUE(WaitUntil([&] { return ReadWavSamples(wav_).size() >= settle + 8000; }, 30));
   EXPECT_TRUE(StopWithin(10));
 
   const std::vector<int16_t> samples = ReadWavSamples(wav_);
-  ASSERT_GT(samples.size(), 8000u) << c.audio;  // more than a second of sound
-  // The first quarter second is left out: G.726 adapts from its reset state there.
-  EXPECT_GE(kv::test::ToneQualityDb(samples, 1000.0, 2000), kv::test::ToneFloorDb(c.audio))
+  ASSERT_GT(samples.size(), settle + 4000) << c.audio;
+  EXPECT_GE(kv::test::ToneQualityDb(samples, 1000.0, settle), kv::test::ToneFloorDb(c.audio))
       << c.audio;
 }
 
@@ -61,7 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
                   ACODEC_G726_32},
         MediaCase{TRANSPORT_RTSP_UDP, "mjpeg", "g711a", "--jpeg-sampling 422", VCODEC_MJPEG,
                   ACODEC_G711A},
-        MediaCase{TRANSPORT_RTSP_UDP, "mpeg4", "g726-24", "", VCODEC_MPEG4, ACODEC_G726_24}),
+        MediaCase{TRANSPORT_RTSP_UDP, "mpeg4", "g726-24", "", VCODEC_MPEG4, ACODEC_G726_24},
+        MediaCase{TRANSPORT_RTSP_TCP, "h264", "g726-40", "", VCODEC_H264, ACODEC_G726_40},
+        MediaCase{TRANSPORT_RTSP_UDP, "mjpeg", "g726-40", "", VCODEC_MJPEG, ACODEC_G726_40}),
     [](const ::testing::TestParamInfo<MediaCase>& info) {
       return std::string(info.param.transport == TRANSPORT_RTSP_TCP ? "tcp_" : "udp_") +
              info.param.video + "_" + std::to_string(info.index);
