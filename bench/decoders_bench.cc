@@ -71,7 +71,7 @@ void BM_AvcodecH264(benchmark::State& state) {
       return;
     }
     for (const auto& frame : stream.frames) {
-      kv::DecodedPicture picture;
+      kv::VideoPicture picture;
       if (decoder.Decode(frame.data(), frame.size(), &picture) == 1) {
         ++pictures;
         benchmark::DoNotOptimize(picture.y);

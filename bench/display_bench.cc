@@ -78,7 +78,7 @@ int64_t DecodeAloneOnce(const kv::test::EncodedStream& stream, double* cpu, doub
   const auto wall0 = std::chrono::steady_clock::now();
   for (int pass = 0; pass < kPasses; ++pass) {
     for (const auto& frame : stream.frames) {
-      kv::DecodedPicture picture;
+      kv::VideoPicture picture;
       if (decoder.Decode(frame.data(), frame.size(), &picture) == 1) ++pictures;
       benchmark::DoNotOptimize(picture.y);
     }
@@ -135,7 +135,7 @@ void BM_DecodeAndRender(benchmark::State& state) {
       const auto wall0 = std::chrono::steady_clock::now();
       for (int pass = 0; pass < kPasses; ++pass) {
         for (const auto& frame : stream.frames) {
-          kv::DecodedPicture p;
+          kv::VideoPicture p;
           if (decoder.Decode(frame.data(), frame.size(), &p) != 1) continue;
           renderer.Render(window, p.y, p.u, p.v, p.yStride, p.uvStride, p.width, p.height);
           ++pictures;

@@ -208,7 +208,7 @@ class DecodingSink : public kv::IUdpSequenceSink {
     if (kv::OpensUnit(d.fragment)) frame_ = {0, 0, 0, 1};
     frame_.insert(frame_.end(), d.payload, d.payload + d.payloadLength);
     if (!kv::ClosesUnit(d.fragment)) return;
-    kv::DecodedPicture picture;
+    kv::VideoPicture picture;
     if (decoder_.Decode(frame_.data(), frame_.size(), &picture) == 1) {
       // How long after it was sent the picture's last piece reached the decoder.
       const uint32_t sent = stream_.datagrams[d.sequence - 1].tick;

@@ -70,7 +70,7 @@ void RunAvcodec(const std::vector<std::vector<uint8_t>>& frames, uint8_t selecto
   if (decoder == nullptr) return;
   decoder->Flush();
   for (const auto& frame : frames) {
-    kv::DecodedPicture p;
+    kv::VideoPicture p;
     if (decoder->Decode(frame.data(), frame.size(), &p) == 1) {
       Draw(p.y, p.u, p.v, p.yStride, p.uvStride, p.width, p.height, selector);
     }

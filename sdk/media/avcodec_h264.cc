@@ -58,7 +58,7 @@ void AvcodecH264Decoder::Close(platform::FlaggedCriticalSection* decoderLock) {
   m_api = nullptr;
 }
 
-int AvcodecH264Decoder::Receive(DecodedPicture* picture) {
+int AvcodecH264Decoder::Receive(VideoPicture* picture) {
   m_api->av_frame_unref(m_frame);
   int result = m_api->avcodec_receive_frame(m_context, m_frame);
   if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return 0;
@@ -80,7 +80,7 @@ int AvcodecH264Decoder::Receive(DecodedPicture* picture) {
   return 1;
 }
 
-int AvcodecH264Decoder::Decode(const uint8_t* data, size_t size, DecodedPicture* picture) {
+int AvcodecH264Decoder::Decode(const uint8_t* data, size_t size, VideoPicture* picture) {
   if (m_context == nullptr) return AVERROR(EINVAL);
   if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX) - 64) return 0;
   const NalStart start = ClassifyUnit(data, size);

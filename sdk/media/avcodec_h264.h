@@ -7,23 +7,13 @@
 #include <vector>
 
 #include "sdk/media/avcodec_loader.h"
+#include "sdk/media/video_decoder.h"
 
 namespace kv::platform {
 class FlaggedCriticalSection;
 }
 
 namespace kv {
-
-// A decoded planar 4:2:0 picture; the planes stay valid until the next Decode, Flush or Close.
-struct DecodedPicture {
-  const uint8_t* y = nullptr;
-  const uint8_t* u = nullptr;
-  const uint8_t* v = nullptr;
-  int yStride = 0;
-  int uvStride = 0;
-  int width = 0;
-  int height = 0;
-};
 
 class AvcodecH264Decoder {
  public:
@@ -43,7 +33,7 @@ class AvcodecH264Decoder {
   // picture); a picture is handed back as soon as its last slice has been decoded.
   // A picture whose last slices never came is dropped, and so are the pictures after it up
   // to the next key picture. Returns 1 with a picture, 0 without one, negative on an error.
-  int Decode(const uint8_t* data, size_t size, DecodedPicture* picture);
+  int Decode(const uint8_t* data, size_t size, VideoPicture* picture);
 
   // Drops everything the decoder holds (used when decoding restarts at a parameter set).
   void Flush();
@@ -55,7 +45,7 @@ class AvcodecH264Decoder {
  private:
   enum class NalStart { kNewPicture, kSlice, kNonSlice, kOther };
   static NalStart ClassifyUnit(const uint8_t* data, size_t size);
-  int Receive(DecodedPicture* picture);
+  int Receive(VideoPicture* picture);
 
   const AvcodecApi* m_api = nullptr;
   AVCodecContext* m_context = nullptr;

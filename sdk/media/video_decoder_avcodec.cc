@@ -40,10 +40,8 @@ class AvcodecBackend : public IVideoDecoder {
   }
   bool IsOpen() const override { return m_decoder.IsOpen(); }
   DecodeStatus Decode(const uint8_t* frame, size_t length, VideoPicture* picture) override {
-    DecodedPicture pic;
-    if (m_decoder.Decode(frame, length, &pic) < 1) return DecodeStatus::kNoPicture;
-    *picture = VideoPicture{pic.y, pic.u, pic.v, pic.yStride, pic.uvStride, pic.width, pic.height};
-    return DecodeStatus::kPicture;
+    return m_decoder.Decode(frame, length, picture) < 1 ? DecodeStatus::kNoPicture
+                                                        : DecodeStatus::kPicture;
   }
   void Flush() override { m_decoder.Flush(); }
 

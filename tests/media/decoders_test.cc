@@ -126,7 +126,7 @@ std::vector<Output> DecodeWithPlatformLayer(const EncodedStream& stream) {
 std::vector<Output> DecodeWithAvcodec(AvcodecH264Decoder& decoder, const EncodedStream& stream) {
   std::vector<Output> outputs;
   for (size_t i = 0; i < stream.frames.size(); ++i) {
-    DecodedPicture picture;
+    VideoPicture picture;
     int result = decoder.Decode(stream.frames[i].data(), stream.frames[i].size(), &picture);
     EXPECT_GE(result, 0) << "frame " << i;
     if (result == 1) {
@@ -341,7 +341,7 @@ TEST_F(AvcodecH264Test, RestartsCleanAfterFlushAtTheNextParameterSet) {
   }
   ASSERT_GT(restart, cut);
   std::vector<int> numbers;
-  DecodedPicture picture;
+  VideoPicture picture;
   for (size_t i = 0; i < cut; ++i) {
     if (decoder_.Decode(stream.frames[i].data(), stream.frames[i].size(), &picture) == 1) {
       numbers.push_back(
@@ -362,7 +362,7 @@ TEST_F(AvcodecH264Test, RestartsCleanAfterFlushAtTheNextParameterSet) {
 }
 
 TEST_F(AvcodecH264Test, IgnoresEmptyInputAndRefusesUseWhenClosed) {
-  DecodedPicture picture;
+  VideoPicture picture;
   EXPECT_EQ(decoder_.Decode(nullptr, 0, &picture), 0);
   decoder_.Close(&decoderLock_);
   EXPECT_FALSE(decoder_.IsOpen());
@@ -468,7 +468,7 @@ TEST(DamagedH264Test, PlatformLayerSurvivesEveryKindOfDamage) {
 
 TEST_F(AvcodecH264Test, SurvivesEveryKindOfDamage) {
   for (const auto& frame : DamagedH264Frames()) {
-    DecodedPicture picture;
+    VideoPicture picture;
     if (decoder_.Decode(frame.data(), frame.size(), &picture) == 1) {
       EXPECT_EQ(picture.width, 320);
       EXPECT_EQ(picture.height, 240);
@@ -480,7 +480,7 @@ TEST_F(AvcodecH264Test, SurvivesEveryKindOfDamage) {
   const EncodedStream& stream = OpenH264Stream();
   int good = 0;
   for (const auto& frame : stream.frames) {
-    DecodedPicture picture;
+    VideoPicture picture;
     if (decoder_.Decode(frame.data(), frame.size(), &picture) == 1 &&
         test::ReadPictureNumber(picture.y, picture.yStride, picture.width, picture.height) >= 0) {
       ++good;
@@ -781,7 +781,7 @@ TEST(DecoderInputBoundsTest, EveryDecoderReadsNothingPastTheFrame) {
     for (const auto& frame : stream.frames) {
       const FrameAtPageEnd at(frame);
       ASSERT_NE(at.data(), nullptr);
-      DecodedPicture picture;
+      VideoPicture picture;
       pictures += decoder.Decode(at.data(), frame.size(), &picture) == 1;
     }
     decoder.Close(nullptr);
