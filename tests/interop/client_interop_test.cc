@@ -24,6 +24,7 @@
 #include "sdk/platform/headless_window.h"
 #include "sdk/platform/surface_headless.h"
 #include "sdk/platform/window_system.h"
+#include "tests/support/record_writers.h"
 #include "tests/support/server_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tone_quality.h"
@@ -70,17 +71,6 @@ bool WaitUntil(Condition done, milliseconds timeout) {
     std::this_thread::sleep_for(milliseconds(20));
   }
   return true;
-}
-
-std::vector<int16_t> WavSamples(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), {});
-  std::vector<int16_t> samples;
-  if (b.size() < 44 || std::memcmp(b.data(), "RIFF", 4) != 0) return samples;
-  for (size_t i = 44; i + 1 < b.size(); i += 2) {
-    samples.push_back(static_cast<int16_t>(b[i] | b[i + 1] << 8));
-  }
-  return samples;
 }
 
 bool HaveFfmpeg() { return RunCommand("ffprobe -version && ffmpeg -version", 20).exitCode == 0; }
@@ -200,7 +190,7 @@ class ClientInterop : public ::testing::Test {
     handle_ = nullptr;
 
     // The tone, as the servers make it: 1 kHz.
-    const std::vector<int16_t> sound = WavSamples(wav_);
+    const std::vector<int16_t> sound = kv::test::ReadWavSamples(wav_.string());
     EXPECT_GE(sound.size(), 8000u) << "less than a second of sound";
     EXPECT_GE(kv::test::ToneQualityDb(sound, 1000.0, 2000),
               kv::test::ToneFloorDb(expectedCodec == ACODEC_G711A ? "g711a" : "g711u"));

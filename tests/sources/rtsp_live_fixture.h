@@ -22,12 +22,14 @@
 #include "sdk/platform/surface_headless.h"
 #include "sdk/platform/window_system.h"
 #include "tests/support/event_log.h"
+#include "tests/support/record_writers.h"
 #include "tests/support/xvfb.h"
 #include "tests/tools/rtsp_bare_client.h"
 
 namespace rtsp_live {
 
 namespace fs = std::filesystem;
+using kv::test::ReadWavSamples;
 using kvdevice_rtsp_test::Device;
 
 // The link codes reported so far, in order.
@@ -44,15 +46,6 @@ bool WaitUntil(Condition done, int seconds = 20) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
-}
-
-inline std::vector<int16_t> ReadWavSamples(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), {});
-  std::vector<int16_t> samples;
-  if (b.size() < 44 || std::memcmp(b.data(), "RIFF", 4) != 0) return samples;
-  for (size_t i = 44; i + 1 < b.size(); i += 2) samples.push_back(int16_t(b[i] | b[i + 1] << 8));
-  return samples;
 }
 
 struct ClientOptions {

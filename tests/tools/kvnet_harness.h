@@ -91,6 +91,14 @@ inline std::vector<std::string> ChangedEnvironment(const std::map<std::string, c
   return environment;
 }
 
+// The strings as an exec call takes them: pointers into them, then a null.
+inline std::vector<char*> NullTerminated(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 // A child process with its own environment changes and its output in a file; killed (whole
 // process group) and reaped at the latest by the destructor.
 class Child {
@@ -99,12 +107,8 @@ class Child {
   Child(std::vector<std::string> args, const std::map<std::string, const char*>& env,
         const fs::path& output) {
     std::vector<std::string> environment = ChangedEnvironment(env);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<char*> argv = NullTerminated(args);
+    std::vector<char*> envp = NullTerminated(environment);
     const std::string out = output.string();
     const pid_t parent = ::getpid();
     pid_ = ::fork();
@@ -170,12 +174,8 @@ class PtyChild {
       return;
     }
     std::vector<std::string> environment = ChangedEnvironment(env);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<char*> argv = NullTerminated(args);
+    std::vector<char*> envp = NullTerminated(environment);
     const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ == 0) {
