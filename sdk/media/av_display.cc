@@ -195,19 +195,24 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
   ReplayControl& r = *m_replay;
   r.curTime = (static_cast<uint32_t>(entry.timestamp) - r.baseTime.load()) / 1000u;
   bool waited = false;
+  // The source tags each frame with the number of seeks it had served when it read it, so a
+  // picture from before the latest seek is told from one read after it.
+  const auto beforeSeek = [&] { return entry.tag != r.seeksServed.load(); };
   while (r.state.load() == 1 && m_stop.load() == 0) {
     waited = true;
-    if (r.seekWhilePaused.load() != 0) {
+    if (r.seekWhilePaused.load() != 0 || beforeSeek()) {
       r.seekWhilePaused = 0;
-      // The source serves the seek; its next picture is the one to hold.
       r.changed.WaitFor(kSeekWhilePausedWaitMs, [&] { return r.seekPending.load() == 0; });
+      // A picture read after the seek was served is from the new place: it is the one to
+      // hold. Any other is let go, and the source's next picture is held instead.
+      if (r.seekPending.load() == 0 && !beforeSeek()) continue;
       break;
     }
     serveCapture(picture);
     // Within the capture period a request, a seek, a continue or a stop wakes the worker.
     r.changed.WaitFor(kPausedCapturePeriodMs, [&] {
       return r.state.load() != 1 || m_stop.load() != 0 || r.seekWhilePaused.load() != 0 ||
-             m_captureRequest.load() != 0;
+             beforeSeek() || m_captureRequest.load() != 0;
     });
   }
   if (r.state.load() == 2) {

@@ -234,7 +234,7 @@ CAVSource_File::Step CAVSource_File::readNext() {
 void CAVSource_File::endOfData() {
   // The last coded unit has nothing after it to close it.
   if (m_kind != kLayoutAvi && !unitLoop().wholePictures) {
-    m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
+    m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), frameTag());
   }
   reachEnd();
 }
@@ -287,10 +287,11 @@ bool CAVSource_File::writeVideo(const uint8_t* data, uint32_t length, int32_t en
   while (true) {
     const int32_t frames = v.GetFrameCount();
     if (frames <= frameLimit) {
-      if (v.Write(data, static_cast<int32_t>(length), endOfFrame, timeStamp, 0)) return true;
+      if (v.Write(data, static_cast<int32_t>(length), endOfFrame, timeStamp, frameTag()))
+        return true;
       // Refused with no whole frame queued: the ring is full of one unfinished frame that
       // nothing will drain. Closing it lets the worker take (or drop) it.
-      if (frames == 0) v.EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
+      if (frames == 0) v.EndFrame(static_cast<int32_t>(m_pendingTimeStamp), frameTag());
     }
     if (m_replay->seekPending.load() != 0 || StopRequested()) return false;
     platform::Sleep(retryMs);
@@ -374,6 +375,7 @@ bool CAVSource_File::unitContinuesPicture(uint64_t offset) {
 bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
   const uint32_t target = m_replay->seekTarget.load();
   m_replay->curTime = target;
+  ++m_replay->seeksServed;
   bool moved = false;
   if (const IndexEntry* e = FindSeekEntry(m_replayIndex, m_replay->baseTime.load(), target)) {
     // Devices mark every piece of a key picture as key, so each piece may have an entry of
@@ -421,7 +423,7 @@ CAVSource_File::Step CAVSource_File::readUnit(const UnitLoop& loop, uint64_t* po
     } else {
       // A new coded unit closes the one before it, under that one's own time stamp.
       if (BeginsCodedUnit(data, h.length)) {
-        m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), 0);
+        m_videoConduit->EndFrame(static_cast<int32_t>(m_pendingTimeStamp), frameTag());
         m_pendingTimeStamp = h.timeStamp;
       }
       writeVideo(data, h.length, 0, stamp, loop.frameLimit, loop.retryMs);
@@ -435,6 +437,7 @@ CAVSource_File::Step CAVSource_File::readUnit(const UnitLoop& loop, uint64_t* po
 bool CAVSource_File::serveAviSeek(uint64_t* p) {
   const uint32_t target = m_replay->seekTarget.load();
   m_replay->curTime = target;
+  ++m_replay->seeksServed;
   const int64_t k = FindAviSeekEntry(*m_input, m_avi, target, m_stream->videoCodec.load());
   bool moved = false;
   if (k >= 0) {
@@ -449,7 +452,8 @@ bool CAVSource_File::serveAviSeek(uint64_t* p) {
       m_replay->seekPending = 0;
       m_replay->changed.Notify();
       m_videoConduit->Write(m_readBuffer.get(), static_cast<int32_t>(e.length), 1,
-                            static_cast<int32_t>(AviEntryTime(at + kAviEntrySize, m_avi.p0)), 0);
+                            static_cast<int32_t>(AviEntryTime(at + kAviEntrySize, m_avi.p0)),
+                            frameTag());
     }
     *p = at + kAviEntrySize;
     moved = true;

@@ -49,6 +49,8 @@ class CAVSource_File : public CAVSource {
   bool IndexFromTrailer() const { return m_indexFromTrailer; }
 
  private:
+  // Every video frame carries the count of seeks served before it was read.
+  int32_t frameTag() const { return m_replay->seeksServed.load(); }
   // What distinguishes the loops over native-style units.
   struct UnitLoop {
     bool startAtIndex;   // native: start at the first index entry

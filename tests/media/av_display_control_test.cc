@@ -51,10 +51,12 @@ TEST_F(DisplayWorkerTest, ReplayPauseHoldsServesCapturesAndSeeksOnePicture) {
     std::lock_guard<std::mutex> lock(captureMutex);
     captured.push_back(test::ReadPictureNumber(p.y, p.yStride, p.width, p.height));
   });
-  const EncodedStream s = test::EncodeH264OpenH264({320, 240, 8, 4, 30, 3'000'000});
+  // A key picture every 4.
+  const EncodedStream s = test::EncodeH264OpenH264({320, 240, 8, 4, 4, 3'000'000});
   SetReplay(0, 1);
   ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_H264, 320, 240));
-  ASSERT_NO_FATAL_FAILURE(Write(s, 0, s.frames.size()));
+  // The source has read ahead of the held picture.
+  ASSERT_NO_FATAL_FAILURE(Write(s, 0, FirstFrameOf(s, 3)));
   ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 1; }));
   SleepMs(300);
   EXPECT_EQ(gDraws.draws.load(), 1);
@@ -70,27 +72,68 @@ TEST_F(DisplayWorkerTest, ReplayPauseHoldsServesCapturesAndSeeksOnePicture) {
     EXPECT_EQ(captured, std::vector<int>{0});
   }
 
-  // Seek while paused: the worker waits while the seek is pending, shows one picture from the
-  // new position and holds again.
-  client_.m_replayControl.seekPending = 1;
+  // Seek while paused: the worker waits while the seek is pending, shows the picture the seek
+  // lands on (the key picture 4), not one read ahead before it, and holds again.
   const auto asked = Clock::now();
-  client_.m_replayControl.seekWhilePaused = 1;
+  AskSeekWhilePaused();
   SleepMs(150);
   const int drawsWhilePending = gDraws.draws.load();
   // The worker gives a pending seek at most a second; only a check made within it can tell.
   if (Clock::now() - asked < std::chrono::milliseconds(900)) {
     EXPECT_EQ(drawsWhilePending, 1);
   }
-  client_.m_replayControl.seekPending = 0;
-  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 2; }));
+  ServeSeek(s, FirstFrameOf(s, 4), s.frames.size());
+  ASSERT_TRUE(WaitFor([&] { return gDraws.Numbers().back() == 4; }));
   SleepMs(400);
-  EXPECT_EQ(gDraws.draws.load(), 2);
+  EXPECT_EQ(gDraws.Numbers().back(), 4);
   EXPECT_EQ(client_.m_replayControl.seekWhilePaused.load(), 0);
-  EXPECT_EQ(client_.m_replayControl.curTime.load(), 1u);
+  EXPECT_EQ(client_.m_replayControl.curTime.load(), 4u);
 
   client_.m_replayControl.state = 0;
-  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 8; }));
-  EXPECT_EQ(gDraws.Numbers(), Range(0, 8));
+  ASSERT_TRUE(WaitFor([&] { return gDraws.Numbers().back() == 7; }));
+  const std::vector<int> numbers = gDraws.Numbers();
+  // Within the second the worker gives the seek, nothing read ahead is shown.
+  if (drawsWhilePending == 1) {
+    EXPECT_EQ(numbers, (std::vector<int>{0, 4, 5, 6, 7}));
+  }
+  EXPECT_EQ(std::vector<int>(numbers.end() - 4, numbers.end()), (std::vector<int>{4, 5, 6, 7}));
+}
+
+TEST_F(DisplayWorkerTest, ReplaySeekServedBeforeThePausedWorkersFirstPictureHoldsTheLanding) {
+  // A key picture every 4.
+  const EncodedStream s = test::EncodeH264OpenH264({320, 240, 8, 4, 4, 3'000'000});
+  SetReplay(0, 1);
+  ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_H264, 320, 240));
+  // Opened paused and sought before anything was shown: the first picture the worker gets is
+  // already from the new place, and it is the one held.
+  AskSeekWhilePaused();
+  ServeSeek(s, FirstFrameOf(s, 4), s.frames.size());
+  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 1; }));
+  SleepMs(400);
+  EXPECT_EQ(gDraws.Numbers(), std::vector<int>{4});
+  EXPECT_EQ(client_.m_replayControl.curTime.load(), 4u);
+  EXPECT_EQ(client_.m_replayControl.seekWhilePaused.load(), 0);
+}
+
+TEST_F(DisplayWorkerTest, ReplaySeekServedLateStillMovesThePausedPicture) {
+  // A key picture every 4.
+  const EncodedStream s = test::EncodeH264OpenH264({320, 240, 8, 4, 4, 3'000'000});
+  SetReplay(0, 1);
+  ASSERT_NO_FATAL_FAILURE(StartWorker(VCODEC_H264, 320, 240));
+  ASSERT_NO_FATAL_FAILURE(Write(s, 0, FirstFrameOf(s, 3)));
+  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 1; }));
+  // The source takes longer than the second the worker gives a seek: the worker lets one
+  // picture from the old place through and holds it ...
+  AskSeekWhilePaused();
+  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 2; }));
+  SleepMs(200);
+  EXPECT_EQ(gDraws.Numbers(), (std::vector<int>{0, 1}));
+  // ... and once the seek is served, that picture is from before it: the landing is shown.
+  ServeSeek(s, FirstFrameOf(s, 4), s.frames.size());
+  ASSERT_TRUE(WaitFor([&] { return gDraws.draws.load() >= 3; }));
+  SleepMs(400);
+  EXPECT_EQ(gDraws.Numbers(), (std::vector<int>{0, 1, 4}));
+  EXPECT_EQ(client_.m_replayControl.curTime.load(), 4u);
 }
 
 TEST_F(DisplayWorkerTest, ReplaySpeedScalesThePictureRate) {

@@ -261,11 +261,12 @@ class DisplayWorkerTest : public ::testing::Test {
     client_.m_replayControl.state = state;
   }
 
-  void Write(const EncodedStream& s, size_t from, size_t to) {
+  // Frames [from, to) of s; tag is what the replay source gives them (seeks served so far).
+  void Write(const EncodedStream& s, size_t from, size_t to, int32_t tag = 0) {
     for (size_t i = from; i < to && i < s.frames.size(); ++i) {
       const int picture = std::max(0, s.pictureOfFrame[i]);
       ASSERT_TRUE(counting_.Write(s.frames[i].data(), static_cast<int32_t>(s.frames[i].size()), 1,
-                                  static_cast<int32_t>(kBaseTime + 1000u * picture), 0));
+                                  static_cast<int32_t>(kBaseTime + 1000u * picture), tag));
       ++written_;
     }
   }
@@ -281,6 +282,22 @@ class DisplayWorkerTest : public ::testing::Test {
       return counting_.framesRead.load() >= written_ && counting_.pollsSinceRead.load() > 0 &&
              client_.m_viewState.drawing.load() == 0;
     });
+  }
+
+  // A seek while paused as KVNET_ReplaySeek asks for it ...
+  void AskSeekWhilePaused() {
+    client_.m_replayControl.seekPending = 1;
+    client_.m_replayControl.seekWhilePaused = 1;
+    client_.m_replayControl.changed.Notify();
+  }
+  // ... and as the replay source serves it: the conduit emptied, the frames from the new place
+  // [from, to) tagged with the new count of seeks served, then the seek marked done.
+  void ServeSeek(const EncodedStream& s, size_t from, size_t to) {
+    const int32_t served = ++client_.m_replayControl.seeksServed;
+    buffer_.Clear();
+    Write(s, from, to, served);
+    client_.m_replayControl.seekPending = 0;
+    client_.m_replayControl.changed.Notify();
   }
 
   // KVNET_ClientStopView at the worker's level: clear the view, poll until nothing is drawn.
