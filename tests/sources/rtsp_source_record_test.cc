@@ -2,6 +2,7 @@
 // description, index) and its units walked; the video is checked by ffprobe (the H.264 and
 // MPEG-4 units as an elementary stream, a JPEG picture as an image). JPEG pictures carry frame
 // type 7 when they came interleaved and 10 when they came over RTP/UDP.
+#include <algorithm>
 #include <map>
 
 #include "sdk/record/record_reader.h"
@@ -32,6 +33,49 @@ void PrintTo(const RecordCase& c, std::ostream* os) {
 
 class RtspRecord : public RtspLive, public ::testing::WithParamInterface<RecordCase> {};
 
+// The units from the first one up to end (or up to the first unit not yet whole in a file
+// still being written).
+std::vector<Unit> ReadUnits(kv::FileRecordInput& in, int layout, uint64_t end) {
+  std::vector<Unit> units;
+  const size_t headerSize = kv::UnitHeaderSize(layout);
+  for (uint64_t at = kv::kFirstUnitOffset; at + headerSize <= end;) {
+    std::vector<uint8_t> head(headerSize);
+    if (!in.ReadExact(at, head.data(), headerSize)) break;
+    const kv::UnitHead h = kv::DecodeUnitHead(head.data(), layout);
+    Unit u{h.kind, h.type, std::vector<uint8_t>(h.length)};
+    if (!in.ReadExact(at + headerSize, u.data.data(), h.length)) break;
+    units.push_back(std::move(u));
+    at += headerSize + h.length;
+  }
+  return units;
+}
+
+// Video units that begin a picture: an H.264 slice (one per picture here), an MPEG-4 VOP, a
+// whole JPEG picture.
+bool BeginsPicture(const Unit& u, uint8_t codec) {
+  if (u.kind != kv::kUnitVideo || u.data.size() < 5) return false;
+  if (codec == VCODEC_MJPEG) return true;
+  if (codec == VCODEC_H264) {
+    const bool startCode = u.data[0] == 0 && u.data[1] == 0 && u.data[2] == 0 && u.data[3] == 1;
+    return startCode && (u.type == 1 || u.type == 5);
+  }
+  for (size_t i = 0; i + 3 < u.data.size(); ++i) {
+    if (u.data[i] == 0 && u.data[i + 1] == 0 && u.data[i + 2] == 1 && u.data[i + 3] == 0xB6)
+      return true;
+  }
+  return false;
+}
+
+// Pictures already in a recording that is still being written (0 while it cannot be read).
+int PicturesRecordedSoFar(const std::string& path, uint8_t codec) {
+  kv::FileRecordInput in;
+  kv::RecordDescription description;
+  if (!in.Open(path.c_str()) || !kv::ReadRecordDescription(in, &description)) return 0;
+  const std::vector<Unit> units = ReadUnits(in, description.layout, in.Size());
+  return static_cast<int>(std::count_if(units.begin(), units.end(),
+                                        [&](const Unit& u) { return BeginsPicture(u, codec); }));
+}
+
 TEST_P(RtspRecord, RecordingReadsBackAndDecodes) {
   const RecordCase& c = GetParam();
   Device device(std::string("--codec ") + c.video + " --audio " + c.audio +
@@ -41,8 +85,9 @@ TEST_P(RtspRecord, RecordingReadsBackAndDecodes) {
   ASSERT_TRUE(WaitUntil([&] { return Pictures() >= 3; }));
   const std::string path = (dir_ / "rec" / "live.kv").string();
   ASSERT_EQ(KVNET_ClientStartRecord(handle_, path.c_str(), 0), 1);
-  const uint32_t first = Pictures();
-  ASSERT_TRUE(WaitUntil([&] { return Pictures() >= first + 40; }));
+  // Forty pictures in the file (what is drawn lags what is received, the more so on a loaded
+  // machine, so the drawn count says little about the recording).
+  ASSERT_TRUE(WaitUntil([&] { return PicturesRecordedSoFar(path, c.videoCode) >= 40; }));
   ASSERT_EQ(KVNET_ClientStopRecord(handle_), 1);
   EXPECT_TRUE(StopWithin(10));
 
@@ -60,23 +105,12 @@ TEST_P(RtspRecord, RecordingReadsBackAndDecodes) {
   ASSERT_TRUE(index.fromTrailer);
   EXPECT_GE(index.entries.size(), 2u);
 
-  // Walk the units.
-  std::vector<Unit> units;
-  const size_t headerSize = kv::UnitHeaderSize(description.layout);
-  for (uint64_t at = kv::kFirstUnitOffset; at + headerSize <= index.dataEnd;) {
-    std::vector<uint8_t> head(headerSize);
-    ASSERT_TRUE(in.ReadExact(at, head.data(), headerSize));
-    const kv::UnitHead h = kv::DecodeUnitHead(head.data(), description.layout);
-    Unit u{h.kind, h.type, std::vector<uint8_t>(h.length)};
-    ASSERT_TRUE(in.ReadExact(at + headerSize, u.data.data(), h.length));
-    units.push_back(std::move(u));
-    at += headerSize + h.length;
-  }
+  const std::vector<Unit> units = ReadUnits(in, description.layout, index.dataEnd);
   std::vector<uint8_t> video;
   std::vector<uint8_t> firstPicture;
   size_t audioUnits = 0;
   std::map<uint32_t, int> types;
-  int h264Pictures = 0;  // units that begin a coded picture (one slice each)
+  int pictures = 0;  // units that begin a coded picture (one slice each)
   for (const Unit& u : units) {
     if (u.kind == 1) {
       ++audioUnits;
@@ -88,13 +122,12 @@ TEST_P(RtspRecord, RecordingReadsBackAndDecodes) {
       continue;
     }
     ++types[u.type];
-    const bool startCode =
-        u.data.size() > 4 && u.data[0] == 0 && u.data[1] == 0 && u.data[2] == 0 && u.data[3] == 1;
-    if (startCode && (u.type == 1 || u.type == 5)) ++h264Pictures;
+    if (BeginsPicture(u, c.videoCode)) ++pictures;
     video.insert(video.end(), u.data.begin(), u.data.end());
     if (firstPicture.empty()) firstPicture = u.data;
   }
   EXPECT_GE(audioUnits, 40u);  // more than a second and a half of 20 ms frames
+  EXPECT_GE(pictures, 40);
   if (c.pictureType != 0) {
     EXPECT_EQ(types.size(), 1u);
     EXPECT_GE(types[c.pictureType], 35);
@@ -126,8 +159,8 @@ TEST_P(RtspRecord, RecordingReadsBackAndDecodes) {
   // Pictures before the first key picture of the file cannot be decoded (key interval 5).
   EXPECT_GE(frames, 35) << probe.out;
   if (c.videoCode == VCODEC_H264) {
-    EXPECT_LE(frames, h264Pictures);
-    EXPECT_GE(frames, h264Pictures - 4);
+    EXPECT_LE(frames, pictures);
+    EXPECT_GE(frames, pictures - 4);
   }
 }
 
