@@ -175,7 +175,14 @@ void CAVDisplay::endDrawing() {
   if (m_view->drawing.exchange(0) != 0) m_view->drawingEnded.Notify();
 }
 
+bool CAVDisplay::captureDue() const {
+  return m_captureRequest.load() != 0 && m_view->view.load() == 1;
+}
+
 void CAVDisplay::serveCapture(const SnapshotPicture* picture) {
+  // With the view off nothing is on show: the request waits for the next picture shown once
+  // the view is back (a picture drawn just before the view stopped is not the next one).
+  if (m_view->view.load() != 1) return;
   platform::FlaggedLock lock(m_captureLock);
   if (m_captureRequest.load() == 0) return;
   m_captureRequest = 0;
@@ -212,7 +219,7 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
     // Within the capture period a request, a seek, a continue or a stop wakes the worker.
     r.changed.WaitFor(kPausedCapturePeriodMs, [&] {
       return r.state.load() != 1 || m_stop.load() != 0 || r.seekWhilePaused.load() != 0 ||
-             beforeSeek() || m_captureRequest.load() != 0;
+             beforeSeek() || captureDue();
     });
   }
   if (r.state.load() == 2) {
@@ -222,7 +229,7 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
       serveCapture(picture);
       r.changed.WaitFor(kPausedCapturePeriodMs, [&] {
         return r.stepRequest.load() != 0 || r.state.load() != 2 || m_stop.load() != 0 ||
-               m_captureRequest.load() != 0;
+               captureDue();
       });
       if (r.stepRequest.load() != 0) {
         r.stepRequest = 0;

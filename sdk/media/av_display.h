@@ -105,7 +105,9 @@ class CAVDisplay : public platform::JThread, public IDisplayControl {
   void endDrawing();
   void showPicture(const uint8_t* y, const uint8_t* u, const uint8_t* v, int yStride, int uvStride,
                    int width, int height);
-  // Saves the picture when a capture is requested, under the capture lock.
+  // A capture is requested and the view is on, so it can be served.
+  bool captureDue() const;
+  // Saves the picture when a capture is requested and the view is on, under the capture lock.
   void serveCapture(const SnapshotPicture* picture);
   // After a shown picture: the capture, the count and, for replay, the controls and the pace.
   // With speedClock the picture is paced at speed, live too.

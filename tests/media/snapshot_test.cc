@@ -191,6 +191,21 @@ TEST_F(Snapshot, RequestWaitsForTheViewAndALaterPathReplacesAnEarlierOne) {
   EXPECT_LT(number, 100);
 }
 
+TEST_F(Snapshot, APausedReplayWithTheViewOffSavesOnlyOnceTheViewIsBack) {
+  ASSERT_NO_FATAL_FAILURE(Open(test::MakeH264Stream(Options(25, 5)), 1));
+  ASSERT_TRUE(WaitFor([] { return gDraws.load() >= 1; }, 8000));
+  ASSERT_EQ(KVNET_ClientStopView(handle_), 1);
+  const fs::path file = dir_ / "held.jpg";
+  ASSERT_EQ(KVNET_ClientCapturePicture(handle_, file.c_str()), 1);
+  // The pause loop looks every 100 ms; with the view off nothing is on show to save.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_FALSE(fs::exists(file));
+  ASSERT_EQ(KVNET_ClientStartView(handle_), 1);
+  ASSERT_TRUE(WaitFor([&] { return Complete(file); }, 3000));
+  EXPECT_EQ(NumberIn(file), 0);
+  EXPECT_EQ(gDraws.load(), 1) << "the capture must not let a picture through";
+}
+
 TEST_F(Snapshot, MjpegFramesAreSavedAsTheyCame) {
   const test::StoredStream s = test::MakeMjpegStream(Options(50, 1));
   ASSERT_NO_FATAL_FAILURE(Open(s, 1));
