@@ -200,7 +200,8 @@ void CAVDisplay::serveCapture(const SnapshotPicture* picture) {
 
 bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry& entry) {
   ReplayControl& r = *m_replay;
-  r.curTime = (static_cast<uint32_t>(entry.timestamp) - r.baseTime.load()) / 1000u;
+  const uint32_t shownAt = (static_cast<uint32_t>(entry.timestamp) - r.baseTime.load()) / 1000u;
+  r.curTime = shownAt;
   bool waited = false;
   // The source tags each frame with the number of seeks it had served when it read it, so a
   // picture from before the latest seek is told from one read after it.
@@ -210,9 +211,13 @@ bool CAVDisplay::replayControl(const SnapshotPicture* picture, const FrameEntry&
     if (r.seekWhilePaused.load() != 0 || beforeSeek()) {
       r.seekWhilePaused = 0;
       r.changed.WaitFor(kSeekWhilePausedWaitMs, [&] { return r.seekPending.load() == 0; });
-      // A picture read after the seek was served is from the new place: it is the one to
-      // hold. Any other is let go, and the source's next picture is held instead.
-      if (r.seekPending.load() == 0 && !beforeSeek()) continue;
+      // A picture read after the seek was served is from the new place (or the seek found
+      // no place to go and the picture stays): it is the one to hold, and the position is
+      // its own again. Any other is let go, and the source's next picture is held instead.
+      if (r.seekPending.load() == 0 && !beforeSeek()) {
+        r.curTime = shownAt;
+        continue;
+      }
       break;
     }
     serveCapture(picture);

@@ -375,7 +375,6 @@ bool CAVSource_File::unitContinuesPicture(uint64_t offset) {
 bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
   const uint32_t target = m_replay->seekTarget.load();
   m_replay->curTime = target;
-  ++m_replay->seeksServed;
   bool moved = false;
   if (const IndexEntry* e = FindSeekEntry(m_replayIndex, m_replay->baseTime.load(), target)) {
     // Devices mark every piece of a key picture as key, so each piece may have an entry of
@@ -395,6 +394,8 @@ bool CAVSource_File::serveUnitSeek(uint64_t* position, bool wholePictures) {
     }
     m_videoConduit->Clear();
     m_audioConduit->Clear();
+    // What is read from now on is from the new place.
+    ++m_replay->seeksServed;
     *position = e->offset;
     moved = true;
   }
@@ -437,12 +438,12 @@ CAVSource_File::Step CAVSource_File::readUnit(const UnitLoop& loop, uint64_t* po
 bool CAVSource_File::serveAviSeek(uint64_t* p) {
   const uint32_t target = m_replay->seekTarget.load();
   m_replay->curTime = target;
-  ++m_replay->seeksServed;
   const int64_t k = FindAviSeekEntry(*m_input, m_avi, target, m_stream->videoCodec.load());
   bool moved = false;
   if (k >= 0) {
     m_videoConduit->Clear();
     m_audioConduit->Clear();
+    ++m_replay->seeksServed;
     const uint64_t at = m_avi.p0 + static_cast<uint64_t>(k) * kAviEntrySize;
     AviEntry e;
     // The key chunk is shown first; reading goes on right after its entry.

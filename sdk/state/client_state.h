@@ -77,7 +77,8 @@ struct ReplayControl {
   std::atomic<uint32_t> seekTarget{0};
   std::atomic<int32_t> seekPending{0};
   std::atomic<int32_t> seekWhilePaused{0};
-  // Seeks the replay source has served; it tags every video frame with this count.
+  // Seeks the replay source has served by moving (emptying the conduits); it tags every video
+  // frame with this count.
   std::atomic<int32_t> seeksServed{0};
   // Notified when the transport changes (pause, continue, step, seek, a seek served): the
   // paused or stepping decode worker waits on it.

@@ -364,6 +364,24 @@ TEST_F(Replay, SeekWhilePausedShowsOnePictureFromTheNewPlaceAndStaysPaused) {
   ExpectRun(std::vector<int>(all.begin() + 1, all.end()), 50, 99);
 }
 
+TEST_F(Replay, ASeekWithNowhereToGoLeavesThePausedPictureAndItsPosition) {
+  const StoredStream s = test::MakeH264Stream(Options(100, 50));
+  ASSERT_NE(Open(Write("nowhere.kv", test::WriteNativeBytes(s, true, VCODEC_H264)), 160, 128, 1),
+            nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Pictures().size() == 1; }, 5000));
+  // The last key picture is at 2 s: nothing lies after the end, so the seek does not move.
+  const unsigned total = KVNET_ReplayTotalTime(handle_);
+  ASSERT_EQ(total, 2u);
+  EXPECT_EQ(KVNET_ReplaySeek(handle_, total), 1);
+  ASSERT_TRUE(WaitFor([&] { return client()->m_replayControl.seekPending.load() == 0; }, 5000));
+  Sleep(500);
+  EXPECT_EQ(Pictures(), std::vector<int>{0});
+  EXPECT_EQ(KVNET_ReplayCurTime(handle_), 0u);
+  EXPECT_EQ(KVNET_ReplayContinue(handle_), 1);
+  PlayToEnd(99);
+  ExpectRun(Pictures(), 0, 99);
+}
+
 TEST_F(Replay, SpeedLevelsScaleThePictureRate) {
   SetPacingTimerForTest(&pacingTimer_);
   const StoredStream s = test::MakeH264Stream(Options(400, 50, 10));
