@@ -293,7 +293,10 @@ bool CAVSource_File::writeVideo(const uint8_t* data, uint32_t length, int32_t en
       // nothing will drain. Closing it lets the worker take (or drop) it.
       if (frames == 0) v.EndFrame(static_cast<int32_t>(m_pendingTimeStamp), frameTag());
     }
-    if (m_replay->seekPending.load() != 0 || StopRequested()) return false;
+    if (StopRequested()) return false;
+    // A seek asked for meanwhile is served here. When it moves, this frame is from the old
+    // place and is dropped; when it finds nowhere to go, the frame is still the next one.
+    if (m_replay->seekPending.load() != 0 && serveSeek()) return false;
     platform::Sleep(retryMs);
   }
 }

@@ -372,6 +372,8 @@ TEST_F(Replay, ASeekWithNowhereToGoLeavesThePausedPictureAndItsPosition) {
   // The last key picture is at 2 s: nothing lies after the end, so the seek does not move.
   const unsigned total = KVNET_ReplayTotalTime(handle_);
   ASSERT_EQ(total, 2u);
+  // By now the source has filled the conduit and waits to write the next picture.
+  Sleep(300);
   EXPECT_EQ(KVNET_ReplaySeek(handle_, total), 1);
   ASSERT_TRUE(WaitFor([&] { return client()->m_replayControl.seekPending.load() == 0; }, 5000));
   Sleep(500);
