@@ -180,11 +180,13 @@ bool CAVDisplay::captureDue() const {
 }
 
 void CAVDisplay::serveCapture(const SnapshotPicture* picture) {
-  // With the view off nothing is on show: the request waits for the next picture shown once
-  // the view is back (a picture drawn just before the view stopped is not the next one).
-  if (m_view->view.load() != 1) return;
   platform::FlaggedLock lock(m_captureLock);
   if (m_captureRequest.load() == 0) return;
+  // With the view off nothing is on show: the request waits for the next picture shown once
+  // the view is back (a picture drawn just before the view stopped is not the next one).
+  // Read under the lock the request was stored under, so a request made after the view was
+  // stopped always finds it stopped.
+  if (m_view->view.load() != 1) return;
   m_captureRequest = 0;
   SnapshotHook hook;
   {
