@@ -33,20 +33,25 @@ void PrintTo(const RecordCase& c, std::ostream* os) {
 
 class RtspRecord : public RtspLive, public ::testing::WithParamInterface<RecordCase> {};
 
-// The units from the first one up to end (or up to the first unit not yet whole in a file
-// still being written).
-std::vector<Unit> ReadUnits(kv::FileRecordInput& in, int layout, uint64_t end) {
+// The units from the first one up to end, or up to the first unit not yet whole in a file
+// still being written; whole (may be null) tells whether every unit up to end was read.
+std::vector<Unit> ReadUnits(kv::FileRecordInput& in, int layout, uint64_t end,
+                            bool* whole = nullptr) {
   std::vector<Unit> units;
   const size_t headerSize = kv::UnitHeaderSize(layout);
+  bool complete = true;
   for (uint64_t at = kv::kFirstUnitOffset; at + headerSize <= end;) {
     std::vector<uint8_t> head(headerSize);
-    if (!in.ReadExact(at, head.data(), headerSize)) break;
+    complete = in.ReadExact(at, head.data(), headerSize);
+    if (!complete) break;
     const kv::UnitHead h = kv::DecodeUnitHead(head.data(), layout);
     Unit u{h.kind, h.type, std::vector<uint8_t>(h.length)};
-    if (!in.ReadExact(at + headerSize, u.data.data(), h.length)) break;
+    complete = in.ReadExact(at + headerSize, u.data.data(), h.length);
+    if (!complete) break;
     units.push_back(std::move(u));
     at += headerSize + h.length;
   }
+  if (whole != nullptr) *whole = complete;
   return units;
 }
 
@@ -105,7 +110,9 @@ TEST_P(RtspRecord, RecordingReadsBackAndDecodes) {
   ASSERT_TRUE(index.fromTrailer);
   EXPECT_GE(index.entries.size(), 2u);
 
-  const std::vector<Unit> units = ReadUnits(in, description.layout, index.dataEnd);
+  bool whole = false;
+  const std::vector<Unit> units = ReadUnits(in, description.layout, index.dataEnd, &whole);
+  ASSERT_TRUE(whole) << "a unit before the end of the data cannot be read";
   std::vector<uint8_t> video;
   std::vector<uint8_t> firstPicture;
   size_t audioUnits = 0;
